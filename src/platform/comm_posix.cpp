@@ -1,0 +1,739 @@
+#include "platform/comm_posix.h"
+
+#include "platform/termios2.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <mutex>
+#include <optional>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace qorvel::platform {
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+using TDeadline = std::optional<TClock::time_point>; // empty: no limit
+
+// Received bytes are moved out of the kernel into our own queue so that events can be edge-like
+// and the event character can be seen; past this size the kernel keeps the rest.
+constexpr std::size_t kMinInputQueue = 64 * 1024;
+constexpr std::size_t kDrainChunk = 16 * 1024;
+// A real line may run slightly off the requested speed; a larger difference is a refusal.
+constexpr std::uint32_t kBaudTolerancePercent = 2;
+
+TDeadline After(std::uint64_t ms) {
+    return TClock::now() + std::chrono::milliseconds(ms);
+}
+
+TDeadline Earlier(TDeadline a, TDeadline b) {
+    if (!a) return b;
+    if (!b) return a;
+    return std::min(*a, *b);
+}
+
+// Milliseconds left for poll(): -1 without a deadline, 0 once it has passed.
+int RemainingMs(TDeadline deadline) {
+    if (!deadline) return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - TClock::now()).count();
+    return int(std::clamp<long long>(left, 0, 1 << 30));
+}
+
+// poll() that resumes after signals; returns its result with errno kept.
+int PollUntil(pollfd* fds, nfds_t count, TDeadline deadline) {
+    for (;;) {
+        const int r = poll(fds, count, RemainingMs(deadline));
+        if (r >= 0 || errno != EINTR) return r;
+    }
+}
+
+void SignalFd(int fd) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = write(fd, &one, sizeof one);
+}
+
+void ClearFd(int fd) {
+    std::uint64_t value;
+    [[maybe_unused]] ssize_t n = read(fd, &value, sizeof value);
+}
+
+bool IsPseudoTerminal(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISCHR(st.st_mode)) {
+        const unsigned m = major(st.st_rdev);
+        if (m == 2 || m == 3 || (m >= 128 && m <= 143)) return true;
+    }
+    unsigned number = 0;
+    return ioctl(fd, TIOCGPTN, &number) == 0;
+}
+
+// Modem-line ioctls do not exist on pseudo-terminals (ENOTTY) and some adapters; that is not
+// a failure of the device.
+bool ModemIoctlUnsupported(int error) {
+    return error == ENOTTY || error == EINVAL;
+}
+
+void SetModemLine(int fd, int line, bool on, bool& ok, int& error) {
+    if (ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line) != 0 && !ModemIoctlUnsupported(errno)) {
+        ok = false;
+        error = errno;
+    }
+}
+
+std::uint8_t ByteSizeOf(tcflag_t cflag) {
+    switch (cflag & CSIZE) {
+    case CS5: return 5;
+    case CS6: return 6;
+    case CS7: return 7;
+    default: return 8;
+    }
+}
+
+std::uint8_t ParityOf(tcflag_t cflag) {
+    if (!(cflag & PARENB)) return NOPARITY;
+    if (cflag & CMSPAR) return (cflag & PARODD) ? MARKPARITY : SPACEPARITY;
+    return (cflag & PARODD) ? ODDPARITY : EVENPARITY;
+}
+
+// The termios bits that the control block decides and that a device may refuse.
+constexpr tcflag_t kCheckedCflags = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+constexpr tcflag_t kCheckedIflags = IXON | IXOFF | INPCK;
+
+class TPosixCommDevice final : public TCommDevice {
+public:
+    TPosixCommDevice(int fd, int wakeFd, int dataFd) : FFd(fd), FWakeFd(wakeFd), FDataFd(dataFd) {}
+    ~TPosixCommDevice() override;
+
+    bool Init();
+
+    bool GetCommState(DCB& dcb) override;
+    bool SetCommState(const DCB& dcb) override;
+    bool SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) override;
+    bool PurgeComm(std::uint32_t flags) override;
+    bool GetCommProperties(COMMPROP& prop) override;
+    bool GetCommTimeouts(COMMTIMEOUTS& timeouts) override;
+    bool SetCommTimeouts(const COMMTIMEOUTS& timeouts) override;
+    bool ClearCommError(std::uint32_t* errors, COMSTAT* stat) override;
+    bool SetCommMask(std::uint32_t mask) override;
+    bool GetCommMask(std::uint32_t& mask) override;
+    TWaitResult WaitCommEvent(std::uint32_t& eventMask, const TStopEvent* stop) override;
+    bool ReadFile(void* buffer, std::uint32_t count, std::uint32_t& read, std::uint32_t limitMs) override;
+    bool WriteFile(const void* buffer, std::uint32_t count, std::uint32_t& written,
+                   std::uint32_t limitMs) override;
+    TWaitResult WaitForInput(std::uint32_t timeoutMs) override;
+    TWaitResult WaitForOutputRoom(std::uint32_t timeoutMs) override;
+
+private:
+    std::size_t QueueCap() const { return std::max<std::size_t>(kMinInputQueue, FInQueueSize); }
+    std::size_t Queued() const { return FQueue.size() - FHead; }
+    std::size_t KernelQueued() const;
+    std::size_t Drain();
+    std::size_t TakeQueued(std::uint8_t* to, std::size_t count);
+    void MarkGone();
+    void UpdateLineState();
+    DCB StateFromTermios(const termios& t) const;
+
+    const int FFd;
+    const int FWakeFd; // wakes the event wait: mask changed, queue room freed
+    const int FDataFd; // readable exactly while our own input queue holds bytes
+    bool FPty = false;
+    bool FModemLines = false;
+    bool FCounters = false;
+
+    std::mutex FLock;
+    DCB FDcb{};
+    COMMTIMEOUTS FTimeouts{};
+    std::uint32_t FMask = 0;
+    std::uint32_t FInQueueSize = 0;
+    std::uint32_t FOutQueueSize = 0;
+    std::vector<std::uint8_t> FQueue;
+    std::size_t FHead = 0;
+    bool FDataSignalled = false;
+    bool FWaiting = false;
+    bool FMaskChanged = false;
+    std::atomic<bool> FGone{false};
+    int FModem = 0;
+    serial_icounter_struct FCounts{};
+    std::uint32_t FErrors = 0;     // CE_* flags gathered since the last ClearCommError
+    std::uint32_t FLineEvents = 0; // modem and line events not yet reported by WaitCommEvent
+};
+
+TPosixCommDevice::~TPosixCommDevice() {
+    // The exclusive flag outlives our descriptor on a pseudo-terminal whose master stays open.
+    ioctl(FFd, TIOCNXCL);
+    close(FFd);
+    close(FWakeFd);
+    close(FDataFd);
+}
+
+bool TPosixCommDevice::Init() {
+    termios t{};
+    if (tcgetattr(FFd, &t) != 0) return false;
+    // Raw mode at once: otherwise the line discipline splits and holds data.
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    if (tcsetattr(FFd, TCSANOW, &t) != 0 || tcgetattr(FFd, &t) != 0) return false;
+    FPty = IsPseudoTerminal(FFd);
+    FModemLines = ioctl(FFd, TIOCMGET, &FModem) == 0;
+    FCounters = !FPty && ioctl(FFd, TIOCGICOUNT, &FCounts) == 0;
+    FDcb = DCB{};
+    FDcb.DCBlength = kDcbLength;
+    FDcb.fDtrControl = DTR_CONTROL_ENABLE; // opening a tty raises DTR and RTS
+    FDcb.fRtsControl = RTS_CONTROL_ENABLE;
+    FDcb = StateFromTermios(t);
+    return true;
+}
+
+DCB TPosixCommDevice::StateFromTermios(const termios& t) const {
+    DCB dcb = FDcb;
+    dcb.fBinary = 1;
+    dcb.fOutX = (t.c_iflag & IXON) != 0;
+    dcb.fInX = (t.c_iflag & IXOFF) != 0;
+    dcb.XonChar = char(t.c_cc[VSTART]);
+    dcb.XoffChar = char(t.c_cc[VSTOP]);
+    // A pseudo-terminal forces its own line format and has no speed: report what was accepted.
+    if (FPty && dcb.BaudRate != 0) return dcb;
+    std::uint32_t baud = 0;
+    if (GetLineSpeed(FFd, baud)) dcb.BaudRate = baud;
+    dcb.ByteSize = ByteSizeOf(t.c_cflag);
+    dcb.Parity = ParityOf(t.c_cflag);
+    if (!(t.c_cflag & CSTOPB))
+        dcb.StopBits = ONESTOPBIT;
+    else if (dcb.StopBits != ONE5STOPBITS)
+        dcb.StopBits = TWOSTOPBITS;
+    return dcb;
+}
+
+bool TPosixCommDevice::GetCommState(DCB& dcb) {
+    std::lock_guard lock(FLock);
+    termios t{};
+    if (tcgetattr(FFd, &t) != 0) {
+        SetLastError(errno);
+        return false;
+    }
+    dcb = StateFromTermios(t);
+    return true;
+}
+
+bool TPosixCommDevice::SetCommState(const DCB& dcb) {
+    // Speed 0 would mean "hang up" to termios; the other values have no termios form.
+    if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SPACEPARITY ||
+        dcb.StopBits > TWOSTOPBITS) {
+        SetLastError(EINVAL);
+        return false;
+    }
+    std::lock_guard lock(FLock);
+    termios old{};
+    std::uint32_t oldBaud = 0;
+    if (tcgetattr(FFd, &old) != 0 || !GetLineSpeed(FFd, oldBaud)) {
+        SetLastError(errno);
+        return false;
+    }
+    termios t = old;
+    cfmakeraw(&t);
+    t.c_cflag &= ~kCheckedCflags;
+    t.c_cflag |= CLOCAL | CREAD;
+    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    t.c_cflag |= kSizes[dcb.ByteSize - 5];
+    switch (dcb.Parity) {
+    case ODDPARITY: t.c_cflag |= PARENB | PARODD; break;
+    case EVENPARITY: t.c_cflag |= PARENB; break;
+    case MARKPARITY: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
+    case SPACEPARITY: t.c_cflag |= PARENB | CMSPAR; break;
+    default: break;
+    }
+    // With 5 data bits the UART sends 1.5 stop bits for CSTOPB; otherwise 2 is the nearest.
+    if (dcb.StopBits != ONESTOPBIT) t.c_cflag |= CSTOPB;
+    if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) t.c_cflag |= CRTSCTS;
+    t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
+    if (dcb.fOutX) t.c_iflag |= IXON;
+    if (dcb.fInX) t.c_iflag |= IXOFF;
+    if (dcb.fParity && dcb.Parity != NOPARITY) t.c_iflag |= INPCK;
+    t.c_cc[VSTART] = cc_t(dcb.XonChar);
+    t.c_cc[VSTOP] = cc_t(dcb.XoffChar);
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+
+    const auto restore = [&](int error) {
+        tcsetattr(FFd, TCSANOW, &old);
+        SetLineSpeed(FFd, oldBaud);
+        SetLastError(error);
+        return false;
+    };
+    if (tcsetattr(FFd, TCSANOW, &t) != 0) return restore(errno);
+    if (!SetLineSpeed(FFd, dcb.BaudRate)) return restore(errno);
+    // tcsetattr succeeds when only some changes took effect: compare what the device holds.
+    // A pseudo-terminal forces 8 data bits and no parity and has no speed, so only a failed
+    // call counts there.
+    if (!FPty) {
+        termios back{};
+        std::uint32_t baud = 0;
+        if (tcgetattr(FFd, &back) != 0 || !GetLineSpeed(FFd, baud)) return restore(errno);
+        const std::uint64_t diff = baud > dcb.BaudRate ? baud - dcb.BaudRate : dcb.BaudRate - baud;
+        if ((back.c_cflag & kCheckedCflags) != (t.c_cflag & kCheckedCflags) ||
+            (back.c_iflag & kCheckedIflags) != (t.c_iflag & kCheckedIflags) ||
+            back.c_cc[VSTART] != t.c_cc[VSTART] || back.c_cc[VSTOP] != t.c_cc[VSTOP] ||
+            diff * 100 > std::uint64_t(dcb.BaudRate) * kBaudTolerancePercent)
+            return restore(EINVAL);
+    }
+    // DTR and RTS lines. Handshake on DTR has no termios form: the line is raised so the peer
+    // may send. RTS under CRTSCTS belongs to the kernel; toggle mode leaves RTS off while idle.
+    bool ok = true;
+    int error = 0;
+    SetModemLine(FFd, TIOCM_DTR, dcb.fDtrControl != DTR_CONTROL_DISABLE, ok, error);
+    if (dcb.fRtsControl != RTS_CONTROL_HANDSHAKE)
+        SetModemLine(FFd, TIOCM_RTS, dcb.fRtsControl == RTS_CONTROL_ENABLE, ok, error);
+    else
+        SetModemLine(FFd, TIOCM_RTS, true, ok, error);
+    if (!ok) return restore(error);
+    FDcb = dcb;
+    return true;
+}
+
+bool TPosixCommDevice::SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) {
+    std::lock_guard lock(FLock);
+    if (FGone) {
+        SetLastError(EIO);
+        return false;
+    }
+    FInQueueSize = inQueue;
+    FOutQueueSize = outQueue;
+    return true;
+}
+
+bool TPosixCommDevice::PurgeComm(std::uint32_t flags) {
+    std::lock_guard lock(FLock);
+    bool ok = true;
+    if (flags & PURGE_RXCLEAR) {
+        const bool wasFull = Queued() >= QueueCap();
+        FQueue.clear();
+        FHead = 0;
+        if (FDataSignalled) {
+            ClearFd(FDataFd);
+            FDataSignalled = false;
+        }
+        if (wasFull && FWaiting) SignalFd(FWakeFd);
+        ok = tcflush(FFd, TCIFLUSH) == 0;
+    }
+    if ((flags & PURGE_TXCLEAR) && tcflush(FFd, TCOFLUSH) != 0) ok = false;
+    if (!ok) SetLastError(errno);
+    return ok;
+}
+
+bool TPosixCommDevice::GetCommProperties(COMMPROP& prop) {
+    std::lock_guard lock(FLock);
+    prop = COMMPROP{};
+    prop.wPacketLength = sizeof(COMMPROP);
+    prop.wPacketVersion = 2;
+    prop.dwServiceMask = 1;         // SP_SERIALCOMM
+    prop.dwMaxBaud = 0x10000000;    // BAUD_USER: any rate
+    prop.dwProvSubType = 1;         // PST_RS232
+    prop.dwProvCapabilities = 0xFF; // DTR/DSR, RTS/CTS, RLSD, parity check, XON/XOFF, ...
+    prop.dwSettableParams = 0x7F;
+    prop.dwSettableBaud = 0x10000000;
+    prop.wSettableData = 0x000F;       // 5 to 8 data bits
+    prop.wSettableStopParity = 0x1F07; // 1, 1.5, 2 stop bits; all five parities
+    prop.dwCurrentTxQueue = FOutQueueSize;
+    prop.dwCurrentRxQueue = FInQueueSize;
+    return true;
+}
+
+bool TPosixCommDevice::GetCommTimeouts(COMMTIMEOUTS& timeouts) {
+    std::lock_guard lock(FLock);
+    timeouts = FTimeouts;
+    return true;
+}
+
+bool TPosixCommDevice::SetCommTimeouts(const COMMTIMEOUTS& timeouts) {
+    std::lock_guard lock(FLock);
+    if (FGone) {
+        SetLastError(EIO);
+        return false;
+    }
+    FTimeouts = timeouts;
+    return true;
+}
+
+std::size_t TPosixCommDevice::KernelQueued() const {
+    int n = 0;
+    return ioctl(FFd, FIONREAD, &n) == 0 && n > 0 ? std::size_t(n) : 0;
+}
+
+void TPosixCommDevice::MarkGone() {
+    FGone = true;
+}
+
+// Moves what the kernel holds into our queue (lock held). Returns the number of bytes moved;
+// notices a hang-up (read() == 0 or EIO for ever after the other side closed).
+std::size_t TPosixCommDevice::Drain() {
+    std::size_t moved = 0;
+    std::uint8_t chunk[kDrainChunk];
+    while (!FGone && Queued() < QueueCap()) {
+        const std::size_t room = std::min(QueueCap() - Queued(), sizeof chunk);
+        const ssize_t n = read(FFd, chunk, room);
+        if (n > 0) {
+            if (FHead > 0 && FHead * 2 >= FQueue.size()) {
+                FQueue.erase(FQueue.begin(), FQueue.begin() + std::ptrdiff_t(FHead));
+                FHead = 0;
+            }
+            FQueue.insert(FQueue.end(), chunk, chunk + n);
+            moved += std::size_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) MarkGone();
+        break;
+    }
+    if (Queued() > 0 && !FDataSignalled) {
+        SignalFd(FDataFd);
+        FDataSignalled = true;
+    }
+    return moved;
+}
+
+std::size_t TPosixCommDevice::TakeQueued(std::uint8_t* to, std::size_t count) {
+    const bool wasFull = Queued() >= QueueCap();
+    const std::size_t n = std::min(count, Queued());
+    if (n > 0) std::memcpy(to, FQueue.data() + FHead, n);
+    FHead += n;
+    if (Queued() == 0) {
+        FQueue.clear();
+        FHead = 0;
+        if (FDataSignalled) {
+            ClearFd(FDataFd);
+            FDataSignalled = false;
+        }
+    }
+    if (wasFull && n > 0 && FWaiting) SignalFd(FWakeFd);
+    return n;
+}
+
+// Gathers modem-line changes and line-error counters of a real serial device (lock held).
+void TPosixCommDevice::UpdateLineState() {
+    std::uint32_t& events = FLineEvents;
+    if (FModemLines) {
+        int modem = 0;
+        if (ioctl(FFd, TIOCMGET, &modem) == 0) {
+            const int changed = modem ^ FModem;
+            if (changed & TIOCM_CTS) events |= EV_CTS;
+            if (changed & TIOCM_DSR) events |= EV_DSR;
+            if (changed & TIOCM_CD) events |= EV_RLSD;
+            if (changed & modem & TIOCM_RI) events |= EV_RING;
+            FModem = modem;
+        }
+    }
+    if (FCounters) {
+        serial_icounter_struct c{};
+        if (ioctl(FFd, TIOCGICOUNT, &c) == 0) {
+            if (c.brk != FCounts.brk) {
+                events |= EV_BREAK;
+                FErrors |= CE_BREAK;
+            }
+            if (c.frame != FCounts.frame) FErrors |= CE_FRAME;
+            if (c.parity != FCounts.parity) FErrors |= CE_RXPARITY;
+            if (c.overrun != FCounts.overrun) FErrors |= CE_OVERRUN;
+            if (c.buf_overrun != FCounts.buf_overrun) FErrors |= CE_RXOVER;
+            if (c.frame != FCounts.frame || c.parity != FCounts.parity || c.overrun != FCounts.overrun ||
+                c.buf_overrun != FCounts.buf_overrun)
+                events |= EV_ERR;
+            FCounts = c;
+        }
+    }
+}
+
+bool TPosixCommDevice::ClearCommError(std::uint32_t* errors, COMSTAT* stat) {
+    std::lock_guard lock(FLock);
+    UpdateLineState();
+    if (errors) *errors = FErrors;
+    FErrors = 0;
+    if (stat) {
+        *stat = COMSTAT{};
+        stat->cbInQue = std::uint32_t(Queued() + (FGone ? 0 : KernelQueued()));
+        int out = 0;
+        if (!FGone && ioctl(FFd, TIOCOUTQ, &out) == 0 && out > 0) stat->cbOutQue = std::uint32_t(out);
+    }
+    if (FGone) {
+        SetLastError(EIO);
+        return false;
+    }
+    return true;
+}
+
+bool TPosixCommDevice::SetCommMask(std::uint32_t mask) {
+    std::lock_guard lock(FLock);
+    FMask = mask;
+    if (FWaiting) {
+        FMaskChanged = true;
+        SignalFd(FWakeFd);
+    }
+    return true;
+}
+
+bool TPosixCommDevice::GetCommMask(std::uint32_t& mask) {
+    std::lock_guard lock(FLock);
+    mask = FMask;
+    return true;
+}
+
+TWaitResult TPosixCommDevice::WaitCommEvent(std::uint32_t& eventMask, const TStopEvent* stop) {
+    eventMask = 0;
+    std::unique_lock lock(FLock);
+    if (FMask == 0) {
+        SetLastError(EINVAL);
+        return TWaitResult::wrFailed;
+    }
+    ClearFd(FWakeFd);
+    FMaskChanged = false;
+    FWaiting = true;
+    const auto finish = [&](TWaitResult result) {
+        FWaiting = false;
+        return result;
+    };
+    for (;;) {
+        if (FGone) {
+            SetLastError(EIO);
+            return finish(TWaitResult::wrFailed);
+        }
+        if (const std::uint32_t pending = FLineEvents & FMask) {
+            FLineEvents &= ~FMask;
+            eventMask = pending;
+            return finish(TWaitResult::wrReady);
+        }
+        const bool full = Queued() >= QueueCap();
+        pollfd fds[3] = {{FFd, short(full ? 0 : POLLIN), 0}, {FWakeFd, POLLIN, 0}, {-1, POLLIN, 0}};
+        if (stop) fds[2].fd = stop->Fd();
+        lock.unlock();
+        const int r = PollUntil(fds, 3, std::nullopt);
+        const int error = errno;
+        lock.lock();
+        if (r < 0) {
+            SetLastError(error);
+            return finish(TWaitResult::wrFailed);
+        }
+        if (fds[2].revents) return finish(TWaitResult::wrStopped);
+        if (FMaskChanged) return finish(TWaitResult::wrReady);
+        if (fds[1].revents) ClearFd(FWakeFd);
+        std::uint32_t events = 0;
+        if (fds[0].revents) {
+            const std::size_t before = Queued();
+            if (Drain() > 0) {
+                events |= EV_RXCHAR;
+                const std::uint8_t* start = FQueue.data() + FHead + before;
+                if (std::memchr(start, std::uint8_t(FDcb.EvtChar), FQueue.data() + FQueue.size() - start))
+                    events |= EV_RXFLAG;
+            }
+            // A hang-up with nothing left to read; with room to spare Drain has seen it already.
+            if ((fds[0].revents & (POLLHUP | POLLERR)) && (full || events == 0)) MarkGone();
+        }
+        UpdateLineState();
+        events |= FLineEvents;
+        FLineEvents &= ~FMask;
+        events &= FMask;
+        if (events != 0) {
+            eventMask = events;
+            return finish(TWaitResult::wrReady);
+        }
+    }
+}
+
+bool TPosixCommDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_t& read,
+                                std::uint32_t limitMs) {
+    read = 0;
+    auto* to = static_cast<std::uint8_t*>(buffer);
+    std::unique_lock lock(FLock);
+    const COMMTIMEOUTS t = FTimeouts;
+    const bool immediate = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
+                           t.ReadTotalTimeoutConstant == 0;
+    // Win32's "return at once with what is there, else wait up to the constant for one byte".
+    const bool firstByte = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
+                           t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD;
+    TDeadline total;
+    if (firstByte)
+        total = After(t.ReadTotalTimeoutConstant);
+    else if (!immediate && (t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0))
+        total = After(std::uint64_t(t.ReadTotalTimeoutMultiplier) * count + t.ReadTotalTimeoutConstant);
+    if (limitMs != INFINITE) total = Earlier(total, After(limitMs));
+    const bool useInterval = !immediate && !firstByte && t.ReadIntervalTimeout != 0;
+    TDeadline interval;
+
+    while (read < count) {
+        const std::size_t before = read;
+        read += std::uint32_t(TakeQueued(to + read, count - read));
+        while (read < count && !FGone) {
+            const ssize_t n = ::read(FFd, to + read, count - read);
+            if (n > 0) {
+                read += std::uint32_t(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) MarkGone();
+            break;
+        }
+        if (read == count) break;
+        if (FGone) {
+            if (read > 0) break; // what arrived before the hang-up is delivered; the next call fails
+            SetLastError(EIO);
+            return false;
+        }
+        if (immediate || (firstByte && read > 0)) break;
+        if (useInterval && read > before) interval = After(t.ReadIntervalTimeout);
+        const TDeadline deadline = Earlier(total, interval);
+        if (deadline && TClock::now() >= *deadline) break;
+        pollfd fds[2] = {{FFd, POLLIN, 0}, {FDataFd, POLLIN, 0}};
+        lock.unlock();
+        const int r = PollUntil(fds, 2, deadline);
+        const int error = errno;
+        lock.lock();
+        if (r < 0) {
+            SetLastError(error);
+            return false;
+        }
+        if (fds[0].revents & (POLLHUP | POLLERR))
+            Drain(); // keeps what is still readable and notices the hang-up
+    }
+    return true;
+}
+
+bool TPosixCommDevice::WriteFile(const void* buffer, std::uint32_t count, std::uint32_t& written,
+                                 std::uint32_t limitMs) {
+    written = 0;
+    const auto* from = static_cast<const std::uint8_t*>(buffer);
+    COMMTIMEOUTS t;
+    {
+        std::lock_guard lock(FLock);
+        t = FTimeouts;
+    }
+    TDeadline deadline;
+    if (t.WriteTotalTimeoutMultiplier != 0 || t.WriteTotalTimeoutConstant != 0)
+        deadline = After(std::uint64_t(t.WriteTotalTimeoutMultiplier) * count + t.WriteTotalTimeoutConstant);
+    if (limitMs != INFINITE) deadline = Earlier(deadline, After(limitMs));
+    while (written < count) {
+        if (FGone) {
+            SetLastError(EIO);
+            return false;
+        }
+        const ssize_t n = write(FFd, from + written, count - written);
+        if (n > 0) {
+            written += std::uint32_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            const int error = errno;
+            if (error == EIO || error == ENXIO || error == ENODEV) MarkGone();
+            SetLastError(error);
+            return false;
+        }
+        if (deadline && TClock::now() >= *deadline) break;
+        pollfd p{FFd, POLLOUT, 0};
+        if (PollUntil(&p, 1, deadline) < 0) {
+            SetLastError(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+TWaitResult TPosixCommDevice::WaitForInput(std::uint32_t timeoutMs) {
+    const TDeadline deadline = timeoutMs == INFINITE ? std::nullopt : After(timeoutMs);
+    std::unique_lock lock(FLock);
+    for (;;) {
+        if (Queued() > 0 || (!FGone && KernelQueued() > 0)) return TWaitResult::wrReady;
+        if (FGone) {
+            SetLastError(EIO);
+            return TWaitResult::wrFailed;
+        }
+        if (deadline && TClock::now() >= *deadline) return TWaitResult::wrTimeout;
+        pollfd fds[2] = {{FFd, POLLIN, 0}, {FDataFd, POLLIN, 0}};
+        lock.unlock();
+        const int r = PollUntil(fds, 2, deadline);
+        const int error = errno;
+        lock.lock();
+        if (r < 0) {
+            SetLastError(error);
+            return TWaitResult::wrFailed;
+        }
+        if (fds[0].revents & (POLLHUP | POLLERR)) Drain();
+    }
+}
+
+TWaitResult TPosixCommDevice::WaitForOutputRoom(std::uint32_t timeoutMs) {
+    if (FGone) {
+        SetLastError(EIO);
+        return TWaitResult::wrFailed;
+    }
+    pollfd p{FFd, POLLOUT, 0};
+    const int r = PollUntil(&p, 1, timeoutMs == INFINITE ? std::nullopt : After(timeoutMs));
+    if (r < 0) {
+        SetLastError(errno);
+        return TWaitResult::wrFailed;
+    }
+    if (p.revents & (POLLHUP | POLLERR)) {
+        MarkGone();
+        SetLastError(EIO);
+        return TWaitResult::wrFailed;
+    }
+    return r == 0 ? TWaitResult::wrTimeout : TWaitResult::wrReady;
+}
+
+} // namespace
+
+std::unique_ptr<TCommDevice> OpenPosixDevice(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        SetLastError(errno);
+        return nullptr;
+    }
+    const auto fail = [fd](int error) -> std::unique_ptr<TCommDevice> {
+        close(fd);
+        SetLastError(error);
+        return nullptr;
+    };
+    if (!isatty(fd)) return fail(ENOTTY);
+    // TIOCEXCL keeps other openers out, but root bypasses it; the lock holds for everyone.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EBUSY : errno);
+    if (ioctl(fd, TIOCEXCL) != 0) return fail(errno);
+    const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    const int dataFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd < 0 || dataFd < 0) {
+        const int error = errno;
+        if (wakeFd >= 0) close(wakeFd);
+        if (dataFd >= 0) close(dataFd);
+        ioctl(fd, TIOCNXCL);
+        return fail(error);
+    }
+    auto device = std::make_unique<TPosixCommDevice>(fd, wakeFd, dataFd);
+    if (!device->Init()) {
+        const int error = errno;
+        device.reset();
+        SetLastError(error);
+        return nullptr;
+    }
+    return device;
+}
+
+std::unique_ptr<TCommDevice> TPosixCommApi::CreateFile(std::string_view name) {
+    return OpenPosixDevice(DevicePath(name));
+}
+
+TCommApi& PosixCommApi() {
+    static TPosixCommApi api;
+    return api;
+}
+
+} // namespace qorvel::platform

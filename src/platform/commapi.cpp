@@ -1,0 +1,74 @@
+#include "platform/commapi.h"
+
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace qorvel::platform {
+
+namespace {
+thread_local int tLastError = 0;
+} // namespace
+
+bool operator==(const DCB& a, const DCB& b) {
+    return std::memcmp(&a, &b, sizeof(DCB)) == 0;
+}
+
+int GetLastError() {
+    return tLastError;
+}
+void SetLastError(int error) {
+    tLastError = error;
+}
+
+std::string SystemErrorText(int error) {
+    char buffer[256];
+    // The GNU strerror_r returns the text, which need not be in the buffer.
+    return strerror_r(error, buffer, sizeof buffer);
+}
+
+TStopEvent::TStopEvent() : FFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+TStopEvent::~TStopEvent() {
+    if (FFd >= 0) close(FFd);
+}
+
+void TStopEvent::SetEvent() {
+    const std::uint64_t one = 1;
+    // A full counter is still "set"; the result needs no check.
+    [[maybe_unused]] ssize_t n = write(FFd, &one, sizeof one);
+}
+
+void TStopEvent::ResetEvent() {
+    std::uint64_t value;
+    [[maybe_unused]] ssize_t n = read(FFd, &value, sizeof value);
+}
+
+bool TStopEvent::IsSet() const {
+    pollfd p{FFd, POLLIN, 0};
+    return poll(&p, 1, 0) == 1;
+}
+
+TCommDevice::~TCommDevice() = default;
+TCommApi::~TCommApi() = default;
+
+std::string DevicePath(std::string_view name) {
+    if (name.find('/') != std::string_view::npos) return std::string(name);
+    if (name.size() > 3 && (name.substr(0, 3) == "COM" || name.substr(0, 3) == "com")) {
+        unsigned n = 0;
+        bool digits = true;
+        for (char c : name.substr(3)) {
+            if (c < '0' || c > '9' || n > 100000) {
+                digits = false;
+                break;
+            }
+            n = n * 10 + unsigned(c - '0');
+        }
+        if (digits && n >= 1) return "/dev/ttyS" + std::to_string(n - 1);
+    }
+    return "/dev/" + std::string(name);
+}
+
+} // namespace qorvel::platform
