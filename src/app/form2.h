@@ -1,0 +1,70 @@
+#pragma once
+// The serial settings dialog: six editable boxes whose texts the main window reads at every
+// Connect. Closing the dialog applies nothing and nothing is stored between runs.
+#include <QDialog>
+#include <QString>
+#include <string>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QTabWidget;
+class QWidget;
+
+namespace qorvel {
+
+// The six box texts as byte strings (Latin-1), ready for the serial component.
+struct TSerialTexts {
+    std::string Com;
+    std::string Baudrate;
+    std::string Bits;
+    std::string Parity;
+    std::string StopBits;
+    std::string FlowControl;
+};
+
+class TForm2 : public QDialog {
+    Q_OBJECT
+public:
+    explicit TForm2(QWidget* parent = nullptr);
+
+    // Current texts of the boxes, whether or not the dialog is showing.
+    QString ComText() const;
+    QString BaudrateText() const;
+    QString BitsText() const;
+    QString ParityText() const;
+    QString StopBitsText() const;
+    QString FlowControlText() const;
+    TSerialTexts Texts() const;
+
+    // Lets a launcher point the program at a device before the start-up connect.
+    void SetComText(const QString& text);
+
+    QTabWidget* PageControl1;
+    QWidget* TabSheet1;
+    QLabel* Label1;
+    QLabel* Label2;
+    QLabel* Label3;
+    QLabel* Label4;
+    QLabel* Label5;
+    QLabel* Label6;
+    QComboBox* ComboBox1; // COM
+    QComboBox* ComboBox2; // Baudrate
+    QComboBox* ComboBox6; // Bits
+    QComboBox* ComboBox3; // Parity
+    QComboBox* ComboBox4; // Stop Bits
+    QComboBox* ComboBox5; // Flow Control
+    QPushButton* Button1; // Load Defaults
+    QPushButton* Button2; // OK
+    QPushButton* Button3; // Cancel
+
+public slots:
+    void Button1Click();
+    void Button2Click();
+    void Button3Click();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+} // namespace qorvel
