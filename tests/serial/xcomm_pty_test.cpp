@@ -1,0 +1,341 @@
+// The serial component on real pseudo-terminals: lifecycle, byte transparency, the event thread
+// and its hand-over to the main thread, busy locks, closing during a dispatch, hang-up.
+#include "platform/mainthread.h"
+#include "serial/xcomm.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <poll.h>
+#include <pty.h>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace qorvel {
+namespace {
+
+using namespace std::chrono_literals;
+using DE = TDeviceEvent;
+constexpr auto kLimit = std::chrono::seconds(20); // generous: a loaded CI machine
+
+// A pseudo-terminal: the component opens the slave by path, the test plays the far end.
+struct TPtyPair {
+    int Master = -1;
+    int Slave = -1; // kept open so the pair outlives the component's close
+    std::string Name;
+
+    TPtyPair() {
+        char name[128] = {};
+        if (openpty(&Master, &Slave, name, nullptr, nullptr) == 0) Name = name;
+    }
+    ~TPtyPair() {
+        HangUp();
+        if (Slave >= 0) close(Slave);
+    }
+    void HangUp() {
+        if (Master >= 0) close(Master);
+        Master = -1;
+    }
+    void Send(const std::string& bytes) const {
+        ASSERT_EQ(write(Master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    }
+    std::string Receive(std::size_t count) const {
+        std::string got;
+        const auto deadline = std::chrono::steady_clock::now() + kLimit;
+        while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{Master, POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0) continue;
+            char buffer[4096];
+            const ssize_t n = read(Master, buffer, std::min(sizeof buffer, count - got.size()));
+            if (n <= 0) break;
+            got.append(buffer, std::size_t(n));
+        }
+        return got;
+    }
+};
+
+std::string AllBytes() {
+    std::string s;
+    for (int i = 0; i < 256; ++i)
+        s += char(i);
+    return s;
+}
+
+class XCommPty : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(Pty.Name.empty());
+        Comm.SetDeviceName(Pty.Name);
+    }
+    void TearDown() override { platform::SetWakeMainThread(nullptr); }
+
+    // Serves main-thread calls until `done` holds.
+    static bool Until(const std::function<bool()>& done) { return platform::WaitServing(done, kLimit); }
+
+    TPtyPair Pty;
+    TXComm Comm;
+};
+
+TEST_F(XCommPty, OpensExclusivelyClosesAndReopens) {
+    ASSERT_TRUE(Comm.OpenDevice());
+    TXComm second;
+    second.SetDeviceName(Pty.Name);
+    try {
+        second.OpenDevice();
+        FAIL() << "second open succeeded";
+    } catch (const EDeviceError& e) {
+        EXPECT_EQ(e.ErrorCode(), 65535);
+        EXPECT_EQ(std::string(e.what()), "Cannot open device " + Pty.Name);
+    }
+    EXPECT_FALSE(second.Opened());
+    Comm.CloseDevice();
+    ASSERT_TRUE(second.OpenDevice());
+    second.CloseDevice();
+    ASSERT_TRUE(Comm.OpenDevice());
+    EXPECT_TRUE(Comm.SendString("again"));
+    EXPECT_EQ(Pty.Receive(5), "again");
+}
+
+TEST_F(XCommPty, AllByteValuesRoundTripBothWays) {
+    Comm.Buffers().SetOutputSize(128); // several chunks
+    ASSERT_TRUE(Comm.OpenDevice());
+    const std::string all = AllBytes();
+    EXPECT_EQ(Comm.SendData(all.data(), 256), 256u);
+    EXPECT_EQ(Pty.Receive(256), all);
+
+    Pty.Send(all);
+    std::string got(256, '\0');
+    EXPECT_EQ(Comm.ReadData(got.data(), 256, 5000), 256u);
+    EXPECT_EQ(got, all);
+}
+
+TEST_F(XCommPty, ReadDataReturnsWhatWaitsAfterInputTimeout) {
+    Comm.Buffers().SetInputTimeout(200);
+    ASSERT_TRUE(Comm.OpenDevice());
+    Pty.Send("1234");
+    ASSERT_TRUE(Until([&] { return Comm.InQueueCount() == 4; }));
+    char buf[10];
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Comm.ReadData(buf, 10), 4u);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(std::string(buf, 4), "1234");
+    EXPECT_GE(took, 200ms);
+    EXPECT_LT(took, kLimit);
+}
+
+TEST_F(XCommPty, OnDataRunsOnTheMainThreadAndCountsWhatWaitsWhenHandled) {
+    const auto mainId = std::this_thread::get_id();
+    std::vector<std::uint32_t> received;
+    Comm.SetOnData([&](TCustomComm* c, std::uint32_t n) {
+        EXPECT_EQ(std::this_thread::get_id(), mainId);
+        received.push_back(n);
+        if (received.size() == 1) {
+            // More arrives while this batch is handled; the next batch counts it with the rest.
+            Pty.Send("XYZ");
+            const auto deadline = std::chrono::steady_clock::now() + kLimit;
+            while (c->InQueueCount() < n + 3 && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(1ms);
+        }
+    });
+    ASSERT_TRUE(Comm.OpenDevice());
+    Pty.Send("abc");
+    ASSERT_TRUE(Until([&] { return received.size() >= 2; }));
+    EXPECT_EQ(received[1], received[0] + 3);
+    std::string got(6, '\0');
+    EXPECT_EQ(Comm.ReadData(got.data(), 6, 1000), 6u);
+    EXPECT_EQ(got, "abcXYZ");
+}
+
+TEST_F(XCommPty, EventCharacterAndDataMakeOneNotificationPerBatch) {
+    struct Row {
+        const char* Name;
+        TDeviceEvents Monitor;
+        bool ExpectCommEvents;
+    };
+    const Row rows[] = {{"default monitor", {DE::deChar, DE::deFlag, DE::deOutEmpty}, true},
+                        {"nothing monitored", {}, false}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Name);
+        TPtyPair pty;
+        TXComm comm;
+        comm.SetDeviceName(pty.Name);
+        comm.SetMonitorEvents(row.Monitor);
+        std::string log; // "D" per OnData, "E<mask>" per OnCommEvent
+        std::string text;
+        bool sawFlag = false;
+        comm.SetOnData([&](TCustomComm* c, std::uint32_t n) {
+            log += "D";
+            std::string buf(n, '\0');
+            text.append(buf.data(), c->ReadData(buf.data(), n, 1000));
+        });
+        comm.SetOnCommEvent([&](TCustomComm*, TDeviceEvents e) {
+            log += "E" + std::to_string(e.Mask());
+            sawFlag |= e.Contains(DE::deFlag);
+        });
+        ASSERT_TRUE(comm.OpenDevice());
+        pty.Send("line\n");
+        ASSERT_TRUE(Until([&] { return text.size() == 5; }));
+        comm.CloseDevice();
+        EXPECT_EQ(text, "line\n");
+        if (row.ExpectCommEvents) {
+            EXPECT_TRUE(sawFlag) << log;
+            // Every event batch is preceded by exactly one data notification.
+            for (std::size_t i = 0; i < log.size(); ++i)
+                if (log[i] == 'E') {
+                    EXPECT_GT(i, 0u);
+                    EXPECT_EQ(log[i - 1], 'D') << log;
+                }
+            EXPECT_EQ(log.find("DD"), std::string::npos) << log;
+        } else {
+            EXPECT_EQ(log.find('E'), std::string::npos) << log;
+        }
+    }
+}
+
+TEST_F(XCommPty, EachChunkSentReportsOutEmptyOnce) {
+    Comm.Buffers().SetOutputSize(128);
+    int outEmpty = 0, sends = 0;
+    Comm.SetOnCommEvent([&](TCustomComm*, TDeviceEvents e) { outEmpty += e.Contains(DE::deOutEmpty); });
+    Comm.SetOnSend([&](TCustomComm*) { ++sends; });
+    ASSERT_TRUE(Comm.OpenDevice());
+    const std::string data(1000, 'q');
+    EXPECT_EQ(Comm.SendData(data.data(), 1000, 5000), 1000u);
+    EXPECT_EQ(Pty.Receive(1000), data);
+    EXPECT_GE(sends, 8); // at most 128 bytes per chunk
+    EXPECT_EQ(outEmpty, sends);
+}
+
+TEST_F(XCommPty, BusyLocksRaiseInsideTheirNotificationOnly) {
+    int sendCode = 0, readCode = 0;
+    char buf[4];
+    Comm.SetOnSend([&](TCustomComm* c) {
+        try {
+            c->SendByte('!');
+        } catch (const EDeviceError& e) {
+            sendCode = e.ErrorCode();
+        }
+    });
+    Comm.SetOnRead([&](TCustomComm* c) {
+        try {
+            c->ReadData(buf, 1);
+        } catch (const EDeviceError& e) {
+            readCode = e.ErrorCode();
+        }
+    });
+    ASSERT_TRUE(Comm.OpenDevice());
+    EXPECT_TRUE(Comm.SendString("ab"));
+    Pty.Send("cd");
+    EXPECT_EQ(Comm.ReadData(buf, 2, 5000), 2u);
+    EXPECT_EQ(sendCode, 4);
+    EXPECT_EQ(readCode, 5);
+    Comm.SetOnSend(nullptr);
+    Comm.SetOnRead(nullptr);
+    EXPECT_TRUE(Comm.SendByte('e'));
+    EXPECT_EQ(Pty.Receive(3), "abe");
+}
+
+TEST_F(XCommPty, CloseWhileABatchWaitsForTheMainThreadRunsItFirst) {
+    std::atomic<bool> queued{false};
+    platform::SetWakeMainThread([&] { queued = true; });
+    int dataCalls = 0;
+    Comm.SetOnData([&](TCustomComm* c, std::uint32_t) {
+        ++dataCalls;
+        EXPECT_TRUE(c->Opened()); // the device is closed only after the batch ran
+    });
+    ASSERT_TRUE(Comm.OpenDevice());
+    Pty.Send("x");
+    const auto deadline = std::chrono::steady_clock::now() + kLimit;
+    while (!queued && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(queued);
+    Comm.CloseDevice();
+    EXPECT_EQ(dataCalls, 1);
+    EXPECT_FALSE(Comm.Opened());
+}
+
+TEST_F(XCommPty, WithoutSynchronizeOnDataRunsOnTheEventThread) {
+    Comm.SetSynchronize(false);
+    const auto mainId = std::this_thread::get_id();
+    std::mutex lock;
+    std::string text;
+    bool otherThread = true;
+    Comm.SetOnData([&](TCustomComm* c, std::uint32_t n) {
+        std::string buf(n, '\0');
+        const std::uint32_t got = c->ReadData(buf.data(), n, 1000);
+        {
+            std::lock_guard guard(lock);
+            otherThread &= std::this_thread::get_id() != mainId;
+            text.append(buf.data(), got);
+        }
+        platform::NotifyMainThreadWaiters(); // Until re-tests its condition
+    });
+    ASSERT_TRUE(Comm.OpenDevice());
+    const std::string all = AllBytes();
+    Pty.Send(all);
+    ASSERT_TRUE(Until([&] {
+        std::lock_guard guard(lock);
+        return text.size() >= all.size();
+    }));
+    Comm.CloseDevice();
+    EXPECT_TRUE(otherThread);
+    EXPECT_EQ(text, all);
+}
+
+TEST_F(XCommPty, ExceptionFromOnDataEndsTheLoopUntilReopened) {
+    std::atomic<int> calls{0};
+    std::atomic<int> failures{0};
+    Comm.SetOnData([&](TCustomComm*, std::uint32_t) {
+        ++calls;
+        throw std::runtime_error("handler failed");
+    });
+    Comm.SetOnEventLoopFailed([&](TCustomComm*, const std::string& reason) {
+        EXPECT_EQ(reason, "handler failed");
+        ++failures;
+    });
+    ASSERT_TRUE(Comm.OpenDevice());
+    Pty.Send("a");
+    ASSERT_TRUE(Until([&] { return Comm.EventLoopFailed(); }));
+    EXPECT_EQ(calls, 1);
+    Pty.Send("b");
+    char buf[2];
+    EXPECT_EQ(Comm.ReadData(buf, 2, 300), 2u); // transfers still work
+    EXPECT_FALSE(platform::WaitServing([&] { return calls > 1; }, 300ms));
+    Comm.CloseDevice();
+    EXPECT_EQ(failures, 1);
+    ASSERT_TRUE(Comm.OpenDevice());
+    EXPECT_FALSE(Comm.EventLoopFailed());
+    Pty.Send("c");
+    ASSERT_TRUE(Until([&] { return calls == 2; }));
+}
+
+TEST_F(XCommPty, HangUpOfTheOtherSideEndsTheLoopAndFailsTransfers) {
+    std::atomic<int> failures{0};
+    Comm.SetOnEventLoopFailed([&](TCustomComm*, const std::string&) { ++failures; });
+    ASSERT_TRUE(Comm.OpenDevice());
+    Pty.HangUp();
+    ASSERT_TRUE(Until([&] { return Comm.EventLoopFailed(); }));
+    char buf[4];
+    try {
+        Comm.ReadData(buf, 4, 100);
+        ADD_FAILURE() << "read after hang-up succeeded";
+    } catch (const EDeviceError& e) {
+        EXPECT_EQ(e.ErrorCode(), 10);
+        EXPECT_EQ(std::string(e.what()).rfind("Unable to read from port. (Win32 error ", 0), 0u) << e.what();
+    }
+    try {
+        Comm.SendData("x", 1, 100);
+        ADD_FAILURE() << "send after hang-up succeeded";
+    } catch (const EDeviceError& e) {
+        EXPECT_EQ(e.ErrorCode(), 11);
+    }
+    Comm.CloseDevice();
+    EXPECT_EQ(failures, 1);
+    EXPECT_FALSE(Comm.Opened());
+}
+
+} // namespace
+} // namespace qorvel
