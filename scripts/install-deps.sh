@@ -11,6 +11,7 @@ PACKAGES=(
     libjpeg62-turbo-dev
     xvfb xauth x11-utils xdotool imagemagick
     xfonts-base fonts-dejavu-core
+    desktop-file-utils appstream file
 )
 
 missing=()
