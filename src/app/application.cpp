@@ -1,0 +1,127 @@
+#include "app/application.h"
+
+#include <QLoggingCategory>
+#include <QMessageBox>
+#include <QWidget>
+#include <climits>
+#include <cstdint>
+#include <exception>
+#include <utility>
+
+#include "platform/debugout.h"
+#include "platform/mainthread.h"
+
+namespace qorvel {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcEngine, "qorvel.engine")
+
+TMessageBoxHook& MessageBoxHook() {
+    static TMessageBoxHook hook;
+    return hook;
+}
+
+QWidget* BoxParent(QWidget* Parent) {
+    if (Parent) return Parent;
+    if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+    return QApplication::activeWindow();
+}
+
+} // namespace
+
+QString ApplicationTitle() {
+    return FromBytes(kApplicationTitle);
+}
+
+QString FromBytes(std::string_view Bytes) {
+    return QString::fromLatin1(Bytes.data(), static_cast<qsizetype>(Bytes.size()));
+}
+
+std::string ToBytes(const QString& Text) {
+    QByteArray latin1 = Text.toLatin1();
+    return std::string(latin1.constData(), static_cast<std::size_t>(latin1.size()));
+}
+
+std::string ErrorBoxText(std::string_view Message) {
+    std::string text(Message);
+    if (!text.empty() && static_cast<unsigned char>(text.back()) > static_cast<unsigned char>('.'))
+        text.push_back('.');
+    return text;
+}
+
+std::int32_t StrToInt(std::string_view Text) {
+    std::size_t i = 0;
+    while (i < Text.size() && Text[i] == ' ')
+        ++i;
+    bool negative = false;
+    if (i < Text.size() && (Text[i] == '+' || Text[i] == '-')) negative = Text[i++] == '-';
+    const std::size_t digits = i;
+    std::int64_t value = 0;
+    for (; i < Text.size() && Text[i] >= '0' && Text[i] <= '9'; ++i) {
+        value = value * 10 + (Text[i] - '0');
+        if (value > std::int64_t{INT32_MAX} + 1) break;
+    }
+    if (negative) value = -value;
+    if (i == digits || i != Text.size() || value < INT32_MIN || value > INT32_MAX)
+        throw EConvertError("'" + std::string(Text) + "' is not a valid integer value");
+    return static_cast<std::int32_t>(value);
+}
+
+TMessageBoxHook SetMessageBoxHook(TMessageBoxHook Hook) {
+    return std::exchange(MessageBoxHook(), std::move(Hook));
+}
+
+void ShowMessageBox(TMessageKind Kind, std::string_view Text, QWidget* Parent) {
+    const QString caption = ApplicationTitle();
+    const QString text = FromBytes(Text);
+    if (MessageBoxHook()) {
+        MessageBoxHook()(Kind, caption, text);
+        return;
+    }
+    QMessageBox box(Kind == TMessageKind::Error ? QMessageBox::Critical : QMessageBox::NoIcon, caption, text,
+                    QMessageBox::Ok, BoxParent(Parent));
+    box.exec();
+}
+
+void ShowException(std::string_view Message) {
+    ShowMessageBox(TMessageKind::Error, ErrorBoxText(Message));
+}
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(ApplicationTitle());
+    platform::SetMainThread();
+    platform::SetWakeMainThread([this] {
+        if (FWakePending.exchange(true)) return;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                FWakePending.store(false);
+                platform::CheckSynchronize(0);
+            },
+            Qt::QueuedConnection);
+    });
+    platform::SetDebugSink([](std::string_view Line) {
+        qCDebug(lcEngine).noquote() << QString::fromLatin1(Line.data(), static_cast<qsizetype>(Line.size()));
+    });
+    platform::SetBeepSink([](unsigned) { QApplication::beep(); });
+}
+
+TApplication::~TApplication() {
+    platform::SetWakeMainThread({});
+    platform::SetDebugSink({});
+    platform::SetBeepSink({});
+}
+
+bool TApplication::notify(QObject* Receiver, QEvent* Event) {
+    try {
+        return QApplication::notify(Receiver, Event);
+    } catch (const std::exception& e) {
+        ShowException(e.what());
+    } catch (...) {
+        ShowException("Unknown error");
+    }
+    return true;
+}
+
+} // namespace qorvel

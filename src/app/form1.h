@@ -1,0 +1,199 @@
+#pragma once
+// The main window: script-file bar, script grid, terminal view, command line and buttons; the
+// serial component COM, the 800 ms timer and the file dialogs.
+#include <QMainWindow>
+#include <cstdint>
+// Script sender and tools
+#include <functional>
+#include <optional>
+class QUrl;
+// end of script sender and tools
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/log_text.h"
+#include "platform/commapi.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFileDialog;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+class QStatusBar;
+class QTimer;
+
+namespace qorvel {
+
+class TCustomComm;
+class TEmulVT;
+class TForm2;
+class TForm3;
+class TStringGrid;
+class TXComm;
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    // Size of the client area below the menu bar: the 729 x 479 window of the reference layout less
+    // its 4-pixel frame, 19-pixel caption and 19-pixel menu bar.
+    static constexpr int kClientWidth = 721;
+    static constexpr int kClientHeight = 433;
+    static constexpr int kPanel1Height = 38;
+    static constexpr int kGroupBox1Height = 132;
+    static constexpr int kPanel2Height = 89;
+    static constexpr int kHistoryLimit = 10;
+    static constexpr int kTimerInterval = 800;
+
+    // Devices are opened through Api (the system's serial ports unless a test passes another).
+    explicit TForm1(platform::TCommApi& Api = platform::PosixCommApi(), QWidget* parent = nullptr);
+    // The dialogs are created after the main window; it reads Form2 at Connect and shows both from
+    // the menu. The program owns them.
+    void AttachDialogs(TForm2* Settings, TForm3* About);
+    ~TForm1() override;
+
+    // Band and control layout for a client area of the given size (the window's central widget).
+    void LayoutBands();
+
+    // ---- Panel1: the script-file bar
+    QFrame* Panel1;
+    QLabel* Label3;
+    QLineEdit* Edit2;
+    QPushButton* Button7;
+    QPushButton* Button8;
+    QFrame* Panel3;
+    QPushButton* Button6;
+    QLabel* Label5;
+    QSpinBox* SpinEdit1;
+    QFrame* Bevel1;
+    QProgressBar* Gauge;
+    QPushButton* TimerButton;
+    // ---- GroupBox2 "File"
+    QGroupBox* GroupBox2;
+    TStringGrid* Grid;
+    // ---- GroupBox1 "Terminal"
+    QGroupBox* GroupBox1;
+    TEmulVT* Terminal2;
+    // ---- Panel2: command line and buttons
+    QFrame* Panel2;
+    QComboBox* Edit1;
+    QCheckBox* CheckBox2;
+    QPushButton* Button5;
+    QFrame* Panel4;
+    QLabel* Label6;
+    QComboBox* ComboBox4;
+    QPushButton* Button4;
+    QPushButton* Button1;
+    QPushButton* Button3;
+    QPushButton* Button9;
+    QFrame* Bevel2;
+    QComboBox* ComboBox3;
+    QPushButton* Button10;
+    QStatusBar* StatusBar1;
+    // ---- MainMenu1
+    QMenu* File1;
+    QAction* OpenFile1;
+    QAction* SaveLog1;
+    QAction* N1;
+    QAction* Exit1;
+    QMenu* Settings1;
+    QAction* Serial1;
+    QMenu* Help1;
+    QAction* Help2;
+    QAction* About1;
+    // ---- Non-visual components
+    std::unique_ptr<TXComm> COM;
+    QTimer* Timer;
+    QFileDialog* OpenDialog1;
+    QFileDialog* SaveDialog1;
+    // The log of received text (the hidden "Terminal" memo of the reference form).
+    TLogText Terminal;
+
+    TForm2* Form2() const { return FForm2; }
+    TForm3* Form3() const { return FForm3; }
+    std::int32_t LinesLeft() const { return FLinesLeft; }
+
+public slots:
+    void FormShow();
+    void Exit1Click();
+    void Button1Click();
+    void Button5Click();
+    void Button10Click();
+    void ComData(TCustomComm* Sender, std::uint32_t Received);
+    void Serial1Click();
+    // Script sender (form1_script.cpp)
+    void Button7Click();
+    void Button8Click();
+    void Button6Click();
+    void TimerTimer();
+    void TimerButtonClick();
+    void SpinEdit1Change();
+    void GridClick();
+    void GridMouseDown();
+    void GridSelectCell();
+    void GridKeyPress(char& Key);
+    // Prompt list, log, help and About (form1_tools.cpp)
+    void Button4Click();
+    void ComboBox4Change();
+    void Button9Click();
+    void Button3Click();
+    void Help2Click();
+    void About1Click();
+
+public:
+    void SelectGridRow(int Row);
+
+    // The serial component's event loop ended on a failure: tell the operator and disconnect.
+    void CommLoopFailed(const std::string& Message);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void CreatePanel1();
+    void CreateFileGroup();
+    void CreateTerminalGroup();
+    void CreatePanel2();
+    void CreateMenu();
+    void CreateComponents(platform::TCommApi& Api);
+    void SetConnectedControls(bool Enabled);
+    void Disconnect();
+    void LoadPromptList(const std::string& FileName);
+    // Opens the prompt gate when the prompt box is empty or the log text ends with its text.
+    void PromptGate();
+
+    TForm2* FForm2 = nullptr;
+    TForm3* FForm3 = nullptr;
+    std::int32_t FLinesLeft = 0;
+    bool FShown = false;
+
+    // Script sender and tools
+public:
+    // Answers a file dialog in place of the operator: the chosen name, or nothing for Cancel. Tests
+    // install one so that no modal dialog blocks them; without a hook the dialog is shown.
+    // Returns the previous hook.
+    using TFileDialogHook = std::function<std::optional<QString>(QFileDialog* Dialog)>;
+    static TFileDialogHook SetFileDialogHook(TFileDialogHook Hook);
+    // Opens the help page (the desktop's handler by default; tests capture the address).
+    // Returns the previous opener.
+    using THelpOpener = std::function<bool(const QUrl& Url)>;
+    static THelpOpener SetHelpOpener(THelpOpener Opener);
+
+private:
+    // The dialog's chosen file name, with its default suffix added to a name without one.
+    std::optional<QString> ExecFileDialog(QFileDialog* Dialog);
+    // Ends a running batch: nothing more is sent and the progress bar and "Break" are hidden.
+    void EndBatch();
+    // end of script sender and tools
+};
+
+} // namespace qorvel

@@ -1,0 +1,120 @@
+// The smaller commands of the main window: prompt list, Save Log, Clear Terminal, Help and About.
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QUrl>
+#include <exception>
+#include <utility>
+
+#include "app/form1.h"
+#include "app/form3.h"
+#include "app/text_file.h"
+#include "emulvt/emul_vt.h"
+
+namespace qorvel {
+
+namespace {
+
+constexpr char kHelpFile[] = "help.html";
+
+TForm1::TFileDialogHook& FileDialogHook() {
+    static TForm1::TFileDialogHook hook;
+    return hook;
+}
+
+TForm1::THelpOpener& HelpOpener() {
+    static TForm1::THelpOpener opener;
+    return opener;
+}
+
+// The save dialog's default extension goes onto a name whose file part has no dot, as the dialog
+// itself does with a typed name.
+QString WithDefaultSuffix(const QFileDialog* Dialog, const QString& Name) {
+    const QFileInfo info(Name);
+    if (Dialog->defaultSuffix().isEmpty() || info.isDir() || info.fileName().contains(QLatin1Char('.')))
+        return Name;
+    return Name + QLatin1Char('.') + Dialog->defaultSuffix();
+}
+
+} // namespace
+
+TForm1::TFileDialogHook TForm1::SetFileDialogHook(TFileDialogHook Hook) {
+    return std::exchange(FileDialogHook(), std::move(Hook));
+}
+
+TForm1::THelpOpener TForm1::SetHelpOpener(THelpOpener Opener) {
+    return std::exchange(HelpOpener(), std::move(Opener));
+}
+
+std::optional<QString> TForm1::ExecFileDialog(QFileDialog* Dialog) {
+    if (FileDialogHook()) {
+        std::optional<QString> name = FileDialogHook()(Dialog);
+        if (name && !name->isEmpty()) return WithDefaultSuffix(Dialog, *name);
+        return std::nullopt;
+    }
+    if (Dialog->exec() != QDialog::Accepted || Dialog->selectedFiles().isEmpty()) return std::nullopt;
+    return Dialog->selectedFiles().front();
+}
+
+// ---- Prompt list
+
+void TForm1::Button4Click() {
+    const std::optional<QString> chosen = ExecFileDialog(OpenDialog1);
+    if (!chosen || !QFileInfo::exists(*chosen)) return;
+    LoadPromptList(QFile::encodeName(*chosen).toStdString());
+}
+
+void TForm1::ComboBox4Change() {
+    try {
+        Button5->setEnabled(true);
+    } catch (const std::exception&) {
+        // A change of the prompt never reports an error.
+    }
+}
+
+// ---- Log and terminal
+
+void TForm1::Button9Click() {
+    // An existing log is replaced without a question.
+    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, true);
+    const std::optional<QString> chosen = ExecFileDialog(SaveDialog1);
+    if (!chosen) return;
+    // Raises when the file cannot be written, so nothing is cleared then.
+    WriteBinaryFile(QFile::encodeName(*chosen).toStdString(), Terminal.Chunks());
+    Button3Click();
+}
+
+void TForm1::Button3Click() {
+    Terminal.Clear();
+    Terminal2->ClearScreen();
+    Terminal2->WriteText(std::string_view());
+}
+
+// ---- Help and About
+
+void TForm1::Help2Click() {
+    // The page in the working folder comes first; a program started elsewhere still finds the copy
+    // installed next to it.
+    QFileInfo page(QDir::current(), QString::fromLatin1(kHelpFile));
+    if (!page.exists()) {
+        const QFileInfo installed(QDir(QCoreApplication::applicationDirPath()),
+                                  QString::fromLatin1(kHelpFile));
+        if (installed.exists()) page = installed;
+    }
+    const QUrl url = QUrl::fromLocalFile(page.absoluteFilePath());
+    if (HelpOpener())
+        HelpOpener()(url);
+    else
+        QDesktopServices::openUrl(url);
+}
+
+void TForm1::About1Click() {
+    if (FForm3) FForm3->exec();
+}
+
+} // namespace qorvel

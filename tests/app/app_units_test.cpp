@@ -1,0 +1,183 @@
+// Text-file reading and writing, the log text, and the error-box text rules.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "app/log_text.h"
+#include "app/text_file.h"
+
+namespace qorvel {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+struct TextCase {
+    const char* Name;
+    std::string Bytes;
+    Lines Expected;
+};
+
+const TextCase kTextCases[] = {
+    {"empty file", "", {}},
+    {"LF ends lines", "a\nbc\n", {"a", "bc"}},
+    {"CR LF ends lines", "a\r\nbc\r\n", {"a", "bc"}},
+    {"last line without terminator", "a\nbc", {"a", "bc"}},
+    {"empty lines inside are lines", "a\n\n\nb\n", {"a", "", "", "b"}},
+    {"only a terminator", "\n", {""}},
+    {"lone CR dropped", "ab\rcd\n", {"abcd"}},
+    {"CR CR LF", "ab\r\r\n", {"ab"}},
+    {"trailing lone CR", "ab\r", {"ab"}},
+    {"0x1A ends the file",
+     "a\nb\x1A"
+     "c\nd\n",
+     {"a", "b"}},
+    {"0x1A right after a terminator",
+     "a\n\x1A"
+     "b\n",
+     {"a"}},
+    {"0x1A first",
+     "\x1A"
+     "abc",
+     {}},
+    {"blanks kept", "  QLX7400> \n", {"  QLX7400> "}},
+    {"high bytes kept", "\xff\x80\xe9\n", {"\xff\x80\xe9"}},
+    {"NUL is an ordinary byte", std::string("a\0b\n", 4), {std::string("a\0b", 3)}},
+};
+
+class TextLines : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(TextLines, SplitInMemoryAndFromFile) {
+    const TextCase& c = GetParam();
+    EXPECT_EQ(SplitTextLines(c.Bytes), c.Expected);
+
+    const auto path = std::filesystem::temp_directory_path() / ("qorvel_text_" + std::to_string(::getpid()));
+    std::ofstream(path, std::ios::binary).write(c.Bytes.data(), static_cast<std::streamsize>(c.Bytes.size()));
+    EXPECT_EQ(ReadTextLines(path.string()), c.Expected);
+    std::filesystem::remove(path);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, TextLines, ::testing::ValuesIn(kTextCases), [](const auto& info) {
+    std::string name = info.param.Name;
+    for (char& ch : name)
+        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+    return name;
+});
+
+TEST(TextFile, LongLineAcrossReadChunksAndCRLFSplitAtChunkEdge) {
+    std::string big(200000, 'x');
+    // Put a CR LF exactly on the boundary of the 64 KiB read chunks.
+    std::string bytes = std::string(65535, 'y') + "\r\n" + big + "\r\nend";
+    const auto path = std::filesystem::temp_directory_path() / ("qorvel_long_" + std::to_string(::getpid()));
+    std::ofstream(path, std::ios::binary) << bytes;
+    EXPECT_EQ(ReadTextLines(path.string()), (Lines{std::string(65535, 'y'), big, "end"}));
+    std::filesystem::remove(path);
+}
+
+TEST(TextFile, MissingFileRaisesFileNotFound) {
+    try {
+        ReadTextLines("/nonexistent-dir-qorvel/prompt.txt");
+        FAIL() << "no error raised";
+    } catch (const EInOutError& e) {
+        EXPECT_STREQ(e.what(), "File not found"); // a missing folder is ENOENT on Linux
+    }
+    try {
+        ReadTextLines((std::filesystem::temp_directory_path() / "qorvel-no-such-file.txt").string());
+        FAIL() << "no error raised";
+    } catch (const EInOutError& e) {
+        EXPECT_STREQ(e.what(), "File not found");
+    }
+}
+
+TEST(TextFile, ReadingADirectoryRaises) {
+    EXPECT_THROW(ReadTextLines(std::filesystem::temp_directory_path().string()), EInOutError);
+}
+
+TEST(TextFile, WriteBinaryFileReplacesAndKeepsBytes) {
+    const auto path = std::filesystem::temp_directory_path() / ("qorvel_write_" + std::to_string(::getpid()));
+    WriteBinaryFile(path.string(), {"old content that is longer"});
+    const std::string bytes("A\r\nB\0\xff", 6);
+    WriteBinaryFile(path.string(), {std::string_view(bytes).substr(0, 3), std::string_view(bytes).substr(3)});
+    std::ifstream in(path, std::ios::binary);
+    std::string read((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(read, bytes);
+    std::filesystem::remove(path);
+    EXPECT_THROW(WriteBinaryFile("/nonexistent-dir-qorvel/x.log", {}), EInOutError);
+}
+
+TEST(LogText, AppendAcrossBlocksAndEndsWith) {
+    TLogText log;
+    EXPECT_TRUE(log.EndsWith(""));
+    EXPECT_FALSE(log.EndsWith("a"));
+    std::string expected;
+    // Sizes chosen to land appends on and across block boundaries.
+    for (std::size_t n : {1u, 65534u, 1u, 3u, 200000u, 7u}) {
+        std::string part(n, static_cast<char>('a' + expected.size() % 26));
+        log.Append(part);
+        expected += part;
+    }
+    log.Append("QLX7");
+    log.Append("400>");
+    expected += "QLX7400>";
+    EXPECT_EQ(log.Size(), expected.size());
+    EXPECT_EQ(log.ToString(), expected);
+    EXPECT_TRUE(log.EndsWith("QLX7400>"));
+    EXPECT_FALSE(log.EndsWith("QLX7400> "));
+    EXPECT_FALSE(log.EndsWith("qlx7400>"));
+    EXPECT_TRUE(log.EndsWith(expected));
+    EXPECT_FALSE(log.EndsWith("x" + expected));
+    log.Clear();
+    EXPECT_EQ(log.Size(), 0u);
+    EXPECT_TRUE(log.Chunks().empty());
+    EXPECT_FALSE(log.EndsWith(">"));
+}
+
+TEST(LogText, SuffixStraddlingABlockBoundary) {
+    TLogText log;
+    log.Append(std::string(TLogText::kBlockSize - 3, '.'));
+    log.Append("QLX7400>");
+    EXPECT_TRUE(log.EndsWith("QLX7400>"));
+    EXPECT_EQ(log.Chunks().size(), 2u);
+    EXPECT_EQ(log.Chunks()[1], "7400>");
+}
+
+TEST(ErrorBox, FullStopRule) {
+    const struct {
+        const char* In;
+        const char* Out;
+    } cases[] = {
+        {"Cannot open device COM1", "Cannot open device COM1."},
+        {"Device not opened.", "Device not opened."},
+        {"'abc' is not a valid integer value", "'abc' is not a valid integer value."},
+        {"ends in blank ", "ends in blank "},
+        {"ends in dash-", "ends in dash-"},    // '-' sorts before '.'
+        {"ends in slash/", "ends in slash/."}, // '/' sorts after '.'
+        {"", ""},
+        {"high byte\xe9", "high byte\xe9."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ErrorBoxText(c.In), c.Out) << c.In;
+}
+
+TEST(StrToInt, DecimalIntegersOnly) {
+    EXPECT_EQ(StrToInt("9600"), 9600);
+    EXPECT_EQ(StrToInt("115200"), 115200);
+    EXPECT_EQ(StrToInt("  42"), 42);
+    EXPECT_EQ(StrToInt("-7"), -7);
+    EXPECT_EQ(StrToInt("2147483647"), 2147483647);
+    for (const char* bad : {"abc", "", " ", "12a", "96 00", "9600 ", "2147483648", "+", "0x10"}) {
+        try {
+            StrToInt(bad);
+            ADD_FAILURE() << "accepted '" << bad << "'";
+        } catch (const EConvertError& e) {
+            EXPECT_EQ(std::string(e.what()), std::string("'") + bad + "' is not a valid integer value");
+        }
+    }
+}
+
+} // namespace
+} // namespace qorvel

@@ -1,0 +1,643 @@
+// The main window headless, on in-memory serial ports: controls and layout, start-up, Connect and
+// Disconnect, the settings mapping, Send, Send Code, received data and the prompt gate, errors.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <unistd.h>
+
+#include "app/application.h"
+#include "app/form1.h"
+#include "app/form2.h"
+#include "app/form3.h"
+#include "app/string_grid.h"
+#include "emulvt/emul_vt.h"
+#include "platform/comm_fake.h"
+#include "serial/xcomm.h"
+
+namespace qorvel {
+namespace {
+
+using platform::TFakeOp;
+
+struct Box {
+    TMessageKind Kind;
+    QString Caption;
+    QString Text;
+};
+
+bool WaitUntil(const std::function<bool()>& Done, int LimitMs = 10000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!Done()) {
+        if (clock.elapsed() > LimitMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
+}
+
+// Runs a handler the way the event loop does, so an error reaches the application's error box.
+void RunAsEvent(QObject* Context, const std::function<void()>& Handler) {
+    bool ran = false;
+    QMetaObject::invokeMethod(
+        Context,
+        [&] {
+            ran = true;
+            Handler();
+        },
+        Qt::QueuedConnection);
+    WaitUntil([&] { return ran; });
+    QCoreApplication::processEvents();
+}
+
+class Form1Test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FPrevHook = SetMessageBoxHook([this](TMessageKind Kind, const QString& Caption, const QString& Text) {
+            Boxes.push_back({Kind, Caption, Text});
+        });
+        Form = std::make_unique<TForm1>(Api);
+        Form->AttachDialogs(&Settings, &About);
+    }
+    void TearDown() override {
+        Form.reset();
+        SetMessageBoxHook(std::move(FPrevHook));
+    }
+
+    std::shared_ptr<platform::TFakePort> AddCom1() { return Port = Api.AddPort("COM1"); }
+    void Connect() {
+        if (!Port) AddCom1();
+        Form->Button1Click();
+        ASSERT_EQ(Form->Button1->text(), "Disconnect");
+    }
+    // Delivers bytes from the device and waits until the log text has grown by Expect bytes.
+    void Receive(std::string_view Bytes, std::size_t Expect) {
+        const std::size_t target = Form->Terminal.Size() + Expect;
+        Port->PushInput(Bytes);
+        ASSERT_TRUE(WaitUntil([&] { return Form->Terminal.Size() >= target && Port->InputWaiting() == 0; }));
+        QCoreApplication::processEvents();
+    }
+    void Send(const QString& Line) {
+        Form->Edit1->setEditText(Line);
+        Form->Button5Click();
+    }
+    std::string ScreenRow(int Row) {
+        const TLine& line = *Form->Terminal2->Screen()->GetLine(Row);
+        std::string text(reinterpret_cast<const char*>(line.Txt), 132);
+        return text.substr(0, text.find_last_not_of(' ') + 1);
+    }
+
+    platform::TFakeCommApi Api;
+    std::shared_ptr<platform::TFakePort> Port;
+    TForm2 Settings;
+    TForm3 About;
+    std::unique_ptr<TForm1> Form;
+    std::vector<Box> Boxes;
+
+private:
+    TMessageBoxHook FPrevHook;
+};
+
+// ---- Controls, menu and components as designed
+
+TEST_F(Form1Test, InitialStatesOfEveryControl) {
+    const struct {
+        const char* Name;
+        const char* Caption; // nullptr: not a captioned control
+        bool Enabled;
+        bool Shown;
+    } controls[] = {
+        {"Label3", "File:", true, true},       {"Edit2", nullptr, true, true},
+        {"Button7", "...", false, true},       {"Button8", "Send ALL", false, true},
+        {"Panel3", nullptr, true, true},       {"Button6", "Send Next", false, true},
+        {"Label5", "Lines", false, true},      {"SpinEdit1", nullptr, false, true},
+        {"Bevel1", nullptr, true, true},       {"Gauge", nullptr, true, false},
+        {"TimerButton", "Break", true, false}, {"Edit1", nullptr, true, true},
+        {"CheckBox2", "LF", true, true},       {"Button5", "Send", false, true},
+        {"Panel4", nullptr, true, true},       {"Label6", "Prompt:", false, true},
+        {"ComboBox4", nullptr, false, true},   {"Button4", "...", true, true},
+        {"Button1", "Connect", true, true},    {"Button3", "Clear Terminal", true, true},
+        {"Button9", "Save Log", true, true},   {"Bevel2", nullptr, true, true},
+        {"ComboBox3", nullptr, true, true},    {"Button10", "Send Code", false, true},
+        {"StatusBar1", nullptr, true, true},   {"Grid", nullptr, false, true},
+        {"Terminal2", nullptr, true, true},    {"GroupBox1", "Terminal", true, true},
+        {"GroupBox2", "File", true, true},     {"Panel1", nullptr, true, true},
+        {"Panel2", nullptr, true, true},
+    };
+    Form->show();
+    for (const auto& c : controls) {
+        SCOPED_TRACE(c.Name);
+        auto* w = Form->findChild<QWidget*>(QString::fromLatin1(c.Name));
+        ASSERT_NE(w, nullptr);
+        EXPECT_EQ(w->isEnabled(), c.Enabled);
+        EXPECT_EQ(w->isVisibleTo(Form.get()), c.Shown);
+        if (!c.Caption) continue;
+        if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+            EXPECT_EQ(b->text(), c.Caption);
+        } else if (auto* l = qobject_cast<QLabel*>(w)) {
+            EXPECT_EQ(l->text(), c.Caption);
+        } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
+            EXPECT_EQ(g->title(), c.Caption);
+        }
+    }
+    EXPECT_EQ(Form->objectName(), "Form1");
+    EXPECT_EQ(Form->windowTitle(), "Qorvel Terminal");
+    EXPECT_FALSE(Form->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(Form->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_TRUE(Form->CheckBox2->isChecked());
+    EXPECT_TRUE(Form->Button5->isDefault());
+    EXPECT_TRUE(Form->Edit1->currentText().isEmpty());
+    EXPECT_EQ(Form->Edit1->count(), 0);
+    EXPECT_EQ(Form->ComboBox4->count(), 2);
+    EXPECT_EQ(Form->ComboBox4->itemText(0), "");
+    EXPECT_EQ(Form->ComboBox4->itemText(1), "QLX7400>");
+    EXPECT_TRUE(Form->ComboBox4->currentText().isEmpty());
+    EXPECT_EQ(Form->ComboBox3->currentText(), "Ctrl-Y");
+    ASSERT_EQ(Form->ComboBox3->count(), 4);
+    EXPECT_EQ(Form->ComboBox3->itemText(3), "Ctrl-R");
+    EXPECT_EQ(Form->SpinEdit1->value(), 0);
+    EXPECT_EQ(Form->Grid->RowCount(), 7);
+    EXPECT_EQ(Form->Grid->ColCount(), 2);
+    EXPECT_TRUE(Form->StatusBar1->currentMessage().isEmpty());
+    EXPECT_EQ(Form->LinesLeft(), 0);
+    EXPECT_EQ(Form->Terminal.Size(), 0u);
+
+    // Menu
+    const struct {
+        QAction* Item;
+        const char* Text;
+        bool Enabled;
+    } menu[] = {{Form->OpenFile1, "Open File", false}, {Form->SaveLog1, "Save Log", true},
+                {Form->Exit1, "Exit", true},           {Form->Serial1, "Serial", true},
+                {Form->Help2, "Help", true},           {Form->About1, "About", true}};
+    for (const auto& m : menu) {
+        EXPECT_EQ(m.Item->text(), m.Text);
+        EXPECT_EQ(m.Item->isEnabled(), m.Enabled) << m.Text;
+    }
+    EXPECT_TRUE(Form->N1->isSeparator());
+    EXPECT_EQ(Form->File1->title(), "File");
+    EXPECT_EQ(Form->Settings1->title(), "Settings");
+    EXPECT_EQ(Form->Help1->title(), "Help");
+
+    // Components
+    EXPECT_EQ(Form->Timer->interval(), 800);
+    EXPECT_TRUE(Form->Timer->isActive());
+    EXPECT_EQ(Form->SaveDialog1->defaultSuffix(), "log");
+    EXPECT_EQ(Form->SaveDialog1->nameFilters().size(), 3);
+    TXComm& com = *Form->COM;
+    EXPECT_EQ(com.DeviceName(), "COM2");
+    EXPECT_EQ(com.BaudRate(), TBaudRate::br9600);
+    EXPECT_EQ(com.BaudValue(), 9600u);
+    EXPECT_EQ(com.Buffers().InputSize(), 2048);
+    EXPECT_EQ(com.Buffers().OutputSize(), 2048);
+    EXPECT_EQ(com.Buffers().InputTimeout(), 500);
+    EXPECT_EQ(com.Buffers().OutputTimeout(), 200);
+    EXPECT_EQ(com.EventChars().EventChar(), '\n');
+    EXPECT_TRUE(com.Synchronize());
+    EXPECT_EQ(com.MonitorEvents(),
+              (TDeviceEvents{TDeviceEvent::deChar, TDeviceEvent::deFlag, TDeviceEvent::deOutEmpty}));
+    EXPECT_EQ(com.Timeouts().ReadInterval(), 1u);
+    EXPECT_EQ(com.Timeouts().ReadConstant(), 1u);
+    EXPECT_EQ(com.Timeouts().WriteConstant(), 1u);
+
+    const TEmulVT& vt = *Form->Terminal2;
+    EXPECT_EQ(vt.Rows(), 25);
+    EXPECT_EQ(vt.Cols(), 132);
+    EXPECT_EQ(vt.BackRows(), 0);
+    EXPECT_EQ(vt.LineHeight(), 12);
+    EXPECT_EQ(vt.CharWidth(), 5);
+    EXPECT_TRUE(vt.Xlat());
+    EXPECT_FALSE(vt.MonoChrome());
+    EXPECT_FALSE(vt.Log());
+    EXPECT_FALSE(vt.LocalEcho());
+    EXPECT_FALSE(vt.AutoLF());
+    EXPECT_FALSE(vt.AutoCR());
+    EXPECT_TRUE(vt.AutoRepaint());
+    EXPECT_EQ(vt.BackColor(), vtsWhite);
+    EXPECT_EQ(vt.Options(), TScreenOptions{vtoBackColor});
+    EXPECT_EQ(vt.FKeys(), 1);
+    EXPECT_EQ(vt.TopMargin(), 4);
+    EXPECT_EQ(vt.LeftMargin(), 6);
+    EXPECT_EQ(vt.RightMargin(), 6);
+    EXPECT_EQ(vt.BottomMargin(), 4);
+    EXPECT_EQ(vt.MarginColor(), 0);
+    EXPECT_EQ(vt.Font().pixelSize(), 16);
+}
+
+TEST_F(Form1Test, LayoutAndGrowth) {
+    Form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+    const struct {
+        const char* Name;
+        QRect Design;
+        int Anchor; // 0 left, 1 right, 2 stretching
+    } placed[] = {
+        {"Label3", {8, 13, 0, 0}, 0},        {"Edit2", {40, 9, 132, 24}, 2},
+        {"Button7", {175, 9, 33, 25}, 1},    {"Button8", {213, 9, 81, 25}, 1},
+        {"Panel3", {297, 6, 170, 32}, 1},    {"Button6", {300, 9, 78, 25}, 1},
+        {"SpinEdit1", {415, 9, 50, 26}, 1},  {"Bevel1", {470, 8, 248, 29}, 1},
+        {"Gauge", {474, 11, 146, 23}, 1},    {"TimerButton", {626, 11, 82, 25}, 1},
+        {"Edit1", {7, 6, 588, 24}, 2},       {"CheckBox2", {602, 9, 41, 17}, 1},
+        {"Button5", {642, 5, 73, 25}, 1},    {"Panel4", {7, 36, 272, 31}, 0},
+        {"Button1", {283, 39, 82, 25}, 0},   {"Button3", {370, 39, 97, 25}, 0},
+        {"Button9", {472, 39, 81, 25}, 0},   {"Bevel2", {560, 33, 156, 35}, 1},
+        {"ComboBox3", {567, 38, 58, 24}, 1}, {"Button10", {631, 38, 79, 25}, 1},
+        {"StatusBar1", {1, 69, 719, 19}, 2},
+    };
+    auto check = [&](int Grow) {
+        for (const auto& p : placed) {
+            SCOPED_TRACE(std::string(p.Name) + " grow " + std::to_string(Grow));
+            QRect expected = p.Design;
+            if (p.Anchor == 1)
+                expected.translate(Grow, 0);
+            else if (p.Anchor == 2)
+                expected.setWidth(expected.width() + Grow);
+            const QRect actual = Form->findChild<QWidget*>(QString::fromLatin1(p.Name))->geometry();
+            EXPECT_EQ(actual.topLeft(), expected.topLeft());
+            if (!p.Design.isEmpty()) {
+                EXPECT_EQ(actual.size(), expected.size());
+            }
+        }
+        EXPECT_EQ(Form->Label5->pos(), QPoint(85, 8));
+        EXPECT_EQ(Form->Label6->pos(), QPoint(5, 8));
+        EXPECT_EQ(Form->ComboBox4->geometry().topLeft(), QPoint(54, 4));
+        EXPECT_EQ(Form->ComboBox4->width(), 176);
+        EXPECT_EQ(Form->Button4->geometry(), QRect(233, 5, 34, 22));
+    };
+
+    QWidget* client = Form->centralWidget();
+    EXPECT_EQ(client->size(), QSize(TForm1::kClientWidth, TForm1::kClientHeight));
+    check(0);
+    EXPECT_EQ(Form->Panel1->geometry(), QRect(0, 0, 721, 38));
+    EXPECT_EQ(Form->Panel2->geometry(), QRect(0, 433 - 89, 721, 89));
+    EXPECT_EQ(Form->GroupBox1->geometry(), QRect(0, 433 - 89 - 132, 721, 132));
+    EXPECT_EQ(Form->GroupBox2->geometry(), QRect(0, 38, 721, 433 - 38 - 132 - 89));
+
+    Form->resize(Form->width() + 100, Form->height() + 80);
+    ASSERT_TRUE(WaitUntil([&] { return client->width() == 821; }));
+    check(100);
+    EXPECT_EQ(Form->GroupBox1->height(), 132);
+    EXPECT_EQ(Form->Panel2->height(), 89);
+    EXPECT_EQ(Form->Panel1->height(), 38);
+    EXPECT_EQ(Form->GroupBox2->height(), 433 + 80 - 38 - 132 - 89);
+    EXPECT_EQ(Form->Grid->width(), Form->GroupBox2->contentsRect().width() - 8);
+
+    // The window never goes below its design size.
+    EXPECT_EQ(Form->minimumSize(), QSize(721, 433 + Form->menuBar()->sizeHint().height()));
+    Form->resize(300, 200);
+    EXPECT_GE(Form->width(), 721);
+    EXPECT_GE(client->height(), 433);
+}
+
+// ---- Start-up
+
+class CurrentFolder {
+public:
+    CurrentFolder() {
+        FOld = std::filesystem::current_path();
+        FDir = std::filesystem::temp_directory_path() / ("qorvel_form1_" + std::to_string(::getpid()));
+        std::filesystem::create_directories(FDir);
+        std::filesystem::current_path(FDir);
+    }
+    ~CurrentFolder() {
+        std::filesystem::current_path(FOld);
+        std::filesystem::remove_all(FDir);
+    }
+    const std::filesystem::path& Path() const { return FDir; }
+
+private:
+    std::filesystem::path FOld, FDir;
+};
+
+TEST_F(Form1Test, StartUpWithoutPortShowsOpenErrorAndStaysDisconnected) {
+    CurrentFolder folder;
+    RunAsEvent(Form.get(), [&] { Form->FormShow(); });
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Kind, TMessageKind::Error);
+    EXPECT_EQ(Boxes[0].Caption, "Qorvel Terminal V 1.3");
+    EXPECT_EQ(Boxes[0].Text, "Cannot open device COM1.");
+    EXPECT_EQ(Form->Button1->text(), "Connect");
+    EXPECT_FALSE(Form->Button5->isEnabled());
+    EXPECT_TRUE(Form->ComboBox3->isEnabled());
+    EXPECT_FALSE(Form->OpenFile1->isEnabled());
+    EXPECT_FALSE(Form->COM->Opened());
+    // No prompt.txt here: the built-in list stays.
+    EXPECT_EQ(Form->ComboBox4->count(), 2);
+    EXPECT_TRUE(Form->ComboBox4->currentText().isEmpty());
+}
+
+TEST_F(Form1Test, StartUpLoadsPromptListAndConnects) {
+    CurrentFolder folder;
+    std::ofstream(folder.Path() / "prompt.txt", std::ios::binary) << "QLX7400>\r\n\r\nOK \n";
+    AddCom1();
+    RunAsEvent(Form.get(), [&] { Form->FormShow(); });
+    ASSERT_EQ(Form->ComboBox4->count(), 3);
+    EXPECT_EQ(Form->ComboBox4->itemText(0), "QLX7400>");
+    EXPECT_EQ(Form->ComboBox4->itemText(1), "");
+    EXPECT_EQ(Form->ComboBox4->itemText(2), "OK ");
+    EXPECT_TRUE(Form->ComboBox4->currentText().isEmpty());
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Kind, TMessageKind::Plain);
+    EXPECT_EQ(Boxes[0].Text, "Connected to COM1");
+    EXPECT_EQ(Form->Button1->text(), "Disconnect");
+    EXPECT_TRUE(Port->IsOpen());
+    EXPECT_EQ(QDir(Form->OpenDialog1->directory()).canonicalPath(),
+              QDir(QString::fromStdString(folder.Path().string())).canonicalPath());
+    EXPECT_EQ(Form->SaveDialog1->directory(), Form->OpenDialog1->directory());
+}
+
+// ---- Connect / Disconnect
+
+TEST_F(Form1Test, ConnectAndDisconnectSwitchTheTwelveControls) {
+    Connect();
+    QWidget* twelve[] = {Form->Button5,   Form->Button6,   Form->Button7, Form->Button8,
+                         Form->Button10,  Form->Label5,    Form->Label6,  Form->SpinEdit1,
+                         Form->ComboBox3, Form->ComboBox4, Form->Grid};
+    for (QWidget* w : twelve)
+        EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
+    EXPECT_TRUE(Form->OpenFile1->isEnabled());
+
+    Receive("hello\n", 7);
+    Form->Gauge->show();
+    Form->TimerButton->show();
+    Form->Button1Click();
+    EXPECT_EQ(Form->Button1->text(), "Connect");
+    EXPECT_FALSE(Port->IsOpen());
+    for (QWidget* w : twelve)
+        EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+    EXPECT_FALSE(Form->OpenFile1->isEnabled());
+    EXPECT_EQ(Form->Terminal.Size(), 0u);
+    EXPECT_FALSE(Form->Gauge->isVisibleTo(Form.get()));
+    EXPECT_FALSE(Form->TimerButton->isVisibleTo(Form.get()));
+    EXPECT_EQ(ScreenRow(0).substr(0, 5), "hello"); // the screen is kept
+    for (QWidget* w : {static_cast<QWidget*>(Form->Button1), static_cast<QWidget*>(Form->Button3),
+                       static_cast<QWidget*>(Form->Button4), static_cast<QWidget*>(Form->Button9),
+                       static_cast<QWidget*>(Form->Edit1), static_cast<QWidget*>(Form->CheckBox2),
+                       static_cast<QWidget*>(Form->Edit2)})
+        EXPECT_TRUE(w->isEnabled());
+}
+
+TEST_F(Form1Test, SettingsMapping) {
+    AddCom1();
+    Api.AddPort("COM7");
+    const struct {
+        const char* Box;
+        const char* Text;
+        std::function<void(const platform::DCB&, TXComm&)> Check;
+    } cases[] = {
+        {"ComboBox2", "19200", [](const platform::DCB& d, TXComm&) { EXPECT_EQ(d.BaudRate, 19200u); }},
+        {"ComboBox2", "115200", [](const platform::DCB& d, TXComm&) { EXPECT_EQ(d.BaudRate, 115200u); }},
+        {"ComboBox6", "7", [](const platform::DCB& d, TXComm&) { EXPECT_EQ(d.ByteSize, 7); }},
+        {"ComboBox6", "5", [](const platform::DCB& d, TXComm&) { EXPECT_EQ(d.ByteSize, 5); }},
+        {"ComboBox6", "9", [](const platform::DCB& d, TXComm&) { EXPECT_EQ(d.ByteSize, 8); }},
+        {"ComboBox3", "Even",
+         [](const platform::DCB& d, TXComm&) { EXPECT_EQ(d.Parity, platform::EVENPARITY); }},
+        {"ComboBox3", "Odd",
+         [](const platform::DCB& d, TXComm&) { EXPECT_EQ(d.Parity, platform::ODDPARITY); }},
+        {"ComboBox4", "2",
+         [](const platform::DCB& d, TXComm&) { EXPECT_EQ(d.StopBits, platform::TWOSTOPBITS); }},
+        {"ComboBox5", "Software (Xon/Xoff)",
+         [](const platform::DCB& d, TXComm& c) {
+             EXPECT_TRUE(d.fOutX && d.fInX);
+             EXPECT_EQ(c.FlowControl(), TFlowControl::fcSoftware);
+         }},
+        {"ComboBox5", "Hardware (Rts/Cts)",
+         [](const platform::DCB& d, TXComm& c) {
+             EXPECT_TRUE(d.fOutxCtsFlow);
+             EXPECT_EQ(c.FlowControl(), TFlowControl::fcRtsCts);
+         }},
+        // Case-sensitive: a text that matches no row leaves the property as it was.
+        {"ComboBox5", "hardware (rts/cts)",
+         [](const platform::DCB&, TXComm& c) { EXPECT_EQ(c.FlowControl(), TFlowControl::fcNone); }},
+        {"ComboBox3", "even",
+         [](const platform::DCB& d, TXComm&) { EXPECT_EQ(d.Parity, platform::NOPARITY); }},
+        {"ComboBox1", "COM7", [](const platform::DCB&, TXComm& c) { EXPECT_EQ(c.DeviceName(), "COM7"); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.Box) + " = " + c.Text);
+        Settings.Button1Click(); // defaults
+        Settings.findChild<QComboBox*>(QString::fromLatin1(c.Box))->setEditText(QString::fromLatin1(c.Text));
+        Form->Button1Click();
+        ASSERT_EQ(Form->Button1->text(), "Disconnect");
+        auto port = std::string(c.Box) == "ComboBox1" ? Api.AddPort("COM7") : Port;
+        c.Check(Form->COM->BuildDCB(), *Form->COM);
+        Form->Button1Click();
+        // Every connect starts from the previous values; reset the ones the mapping may leave.
+        Form->COM->SetFlowControl(TFlowControl::fcNone);
+        Form->COM->DataControl().SetParity(TParity::paNone);
+        Form->COM->DataControl().SetDataBits(TDataBits::db8);
+    }
+    EXPECT_EQ(Boxes.size(), std::size(cases)); // one "Connected to" box each, no errors
+    EXPECT_EQ(Boxes.back().Text, "Connected to COM7");
+}
+
+TEST_F(Form1Test, BadBaudTextStopsAfterTheDeviceName) {
+    AddCom1();
+    Settings.ComboBox1->setEditText("COM1");
+    Settings.ComboBox2->setEditText("abc");
+    RunAsEvent(Form.get(), [&] { Form->Button1Click(); });
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Text, "'abc' is not a valid integer value.");
+    EXPECT_EQ(Boxes[0].Kind, TMessageKind::Error);
+    EXPECT_EQ(Form->COM->DeviceName(), "COM1");
+    EXPECT_FALSE(Port->IsOpen());
+    EXPECT_EQ(Form->Button1->text(), "Connect");
+}
+
+TEST_F(Form1Test, RefusedLineSettingsLeaveDisconnectedAndASecondConnectWorks) {
+    AddCom1();
+    Port->Fail(TFakeOp::foSetCommState, EINVAL, 1);
+    RunAsEvent(Form.get(), [&] { Form->Button1Click(); });
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Text, "Unable to update device control block.");
+    EXPECT_EQ(Form->Button1->text(), "Connect");
+    EXPECT_FALSE(Form->COM->Opened());
+    EXPECT_FALSE(Port->IsOpen());
+    EXPECT_FALSE(Form->Button5->isEnabled());
+
+    RunAsEvent(Form.get(), [&] { Form->Button1Click(); });
+    ASSERT_EQ(Boxes.size(), 2u);
+    EXPECT_EQ(Boxes[1].Text, "Connected to COM1");
+    EXPECT_EQ(Form->Button1->text(), "Disconnect");
+    EXPECT_TRUE(Port->IsOpen());
+}
+
+// ---- Send and Send Code
+
+TEST_F(Form1Test, SendLineFeedPromptAndHistory) {
+    Connect();
+    const struct {
+        const char* Line;
+        bool LF;
+        const char* Prompt;
+        std::string Sent;
+        bool ReadyAfter;
+        int HistoryAdded;
+    } cases[] = {
+        {"ver", true, "", "ver\n", true, 1},   {"ver", false, "", "ver", true, 1},
+        {"", true, "", "\n", true, 0},         {"", false, "", "", true, 0},
+        {"", false, "QLX7400>", "", false, 0}, {"help", true, "QLX7400>", "help\n", false, 1},
+        {"a\rb", false, "", "a\rb", true, 1}, // no terminator of its own, no CR added
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Line + std::string(c.LF ? " LF" : "") + " prompt=" + c.Prompt);
+        Form->Button5->setEnabled(true);
+        Form->CheckBox2->setChecked(c.LF);
+        Form->ComboBox4->setEditText(QString::fromLatin1(c.Prompt));
+        const std::size_t before = Port->Output().size();
+        const int history = Form->Edit1->count();
+        Send(QString::fromLatin1(c.Line));
+        EXPECT_EQ(Port->Output().substr(before), c.Sent);
+        EXPECT_EQ(Form->Button5->isEnabled(), c.ReadyAfter);
+        EXPECT_EQ(Form->Edit1->count(), history + c.HistoryAdded);
+        EXPECT_TRUE(Form->Edit1->currentText().isEmpty());
+    }
+}
+
+TEST_F(Form1Test, HistoryKeepsTheLastTenWithDuplicates) {
+    Connect();
+    Send("same");
+    Send("same");
+    for (int i = 0; i < 9; ++i)
+        Send(QString("cmd%1").arg(i));
+    ASSERT_EQ(Form->Edit1->count(), 10);
+    EXPECT_EQ(Form->Edit1->itemText(0), "same"); // the first "same" went, the second stays
+    EXPECT_EQ(Form->Edit1->itemText(9), "cmd8");
+    EXPECT_EQ(Form->Edit1->itemText(1), "cmd0");
+}
+
+TEST_F(Form1Test, EnterSendsOnlyWhileReady) {
+    Connect();
+    Form->show();
+    Form->ComboBox4->setEditText("QLX7400>");
+    Form->Edit1->setFocus();
+    Form->Edit1->setEditText("one");
+    QTest::keyClick(Form->Edit1->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(Port->Output(), "one\n");
+    EXPECT_FALSE(Form->Button5->isEnabled());
+    Form->Edit1->setEditText("two");
+    QTest::keyClick(Form->Edit1->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(Port->Output(), "one\n"); // waiting for the prompt: Enter sends nothing
+    EXPECT_EQ(Form->Edit1->currentText(), "two");
+}
+
+TEST_F(Form1Test, SendCodeIsCaseSensitive) {
+    Connect();
+    const struct {
+        const char* Text;
+        std::string Sent;
+    } cases[] = {{"Ctrl-Y", "\x19"},
+                 {"Ctrl-Z", "\x1a"},
+                 {"Ctrl-C", "\x03"},
+                 {"Ctrl-R", "\x12"},
+                 {"ctrl-c", ""},
+                 {"Ctrl-X", ""},
+                 {"", ""}};
+    Form->ComboBox4->setEditText("QLX7400>");
+    for (const auto& c : cases) {
+        const std::size_t before = Port->Output().size();
+        Form->ComboBox3->setEditText(c.Text);
+        Form->Button10Click();
+        EXPECT_EQ(Port->Output().substr(before), c.Sent) << c.Text;
+        EXPECT_TRUE(Form->Button5->isEnabled()); // the ready flag is not touched
+    }
+}
+
+// ---- Received data and the prompt gate
+
+TEST_F(Form1Test, ReceivedDataIsCutExpandedLoggedAndShown) {
+    Connect();
+    Receive(std::string("ab\0cd", 5), 2);
+    EXPECT_EQ(Form->Terminal.ToString(), "ab");
+    Receive("OK\r\n", 5);
+    EXPECT_EQ(Form->Terminal.ToString(), "abOK\r\r\n");
+    Receive("x\ny\n", 6);
+    EXPECT_EQ(Form->Terminal.ToString(), "abOK\r\r\nx\r\ny\r\n");
+    EXPECT_EQ(ScreenRow(0), "abOK");
+    EXPECT_EQ(ScreenRow(1), "x");
+    EXPECT_EQ(ScreenRow(2), "y");
+    Receive("\xff\x80", 2);
+    EXPECT_EQ(Form->Terminal.ToString().substr(Form->Terminal.Size() - 2), "\xff\x80");
+}
+
+TEST_F(Form1Test, PromptGate) {
+    Connect();
+    Form->ComboBox4->setEditText("QLX7400>");
+    Send("ver");
+    ASSERT_FALSE(Form->Button5->isEnabled());
+    Receive("QLX7400> ", 9); // followed by a blank: no match
+    EXPECT_FALSE(Form->Button5->isEnabled());
+    Receive("\nQLX74", 7); // the prompt split over two events
+    EXPECT_FALSE(Form->Button5->isEnabled());
+    Receive("00>", 3);
+    EXPECT_TRUE(Form->Button5->isEnabled());
+
+    // Disconnect empties the log: an old prompt at its end no longer counts after a reconnect.
+    Form->Button1Click();
+    Form->Button1Click();
+    Send("ver");
+    ASSERT_FALSE(Form->Button5->isEnabled());
+    Receive("x", 1);
+    EXPECT_FALSE(Form->Button5->isEnabled());
+
+    // With an empty prompt box every received block opens the gate.
+    Form->ComboBox4->setEditText("");
+    Form->Button5->setEnabled(false);
+    Receive("y", 1);
+    EXPECT_TRUE(Form->Button5->isEnabled());
+}
+
+TEST_F(Form1Test, DeviceGoneShowsErrorAndDisconnects) {
+    Connect();
+    Receive("before\n", 8);
+    Port->HangUp();
+    ASSERT_TRUE(WaitUntil([&] { return !Boxes.empty() && Boxes.back().Kind == TMessageKind::Error; }));
+    EXPECT_FALSE(Boxes.back().Text.isEmpty());
+    EXPECT_EQ(Form->Button1->text(), "Connect");
+    EXPECT_FALSE(Form->COM->Opened());
+    EXPECT_FALSE(Form->Button5->isEnabled());
+    EXPECT_EQ(Form->Terminal.Size(), 0u);
+    // A later Connect meets the port as any other.
+    Port.reset();
+}
+
+TEST_F(Form1Test, ErrorInAHandlerShowsTheBoxAndTheLoopGoesOn) {
+    // Send while Disconnected, as the script sender may do directly: the driver's error reaches the box.
+    RunAsEvent(Form.get(), [&] { Form->Button5Click(); });
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Text, "Device not opened.");
+    EXPECT_EQ(Boxes[0].Caption, "Qorvel Terminal V 1.3");
+    bool later = false;
+    RunAsEvent(Form.get(), [&] { later = true; });
+    EXPECT_TRUE(later);
+}
+
+} // namespace
+} // namespace qorvel
+
+int main(int argc, char** argv) {
+    // Headless also when the test list is read at build time, outside ctest's environment.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    qorvel::TApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
