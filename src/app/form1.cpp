@@ -23,6 +23,7 @@
 #include <functional>
 #include <vector>
 
+#include "app/accessible_names.h"
 #include "app/application.h"
 #include "app/form2.h"
 #include "app/form3.h"
@@ -139,6 +140,7 @@ TForm1::TForm1(platform::TCommApi& Api, QWidget* parent) : QMainWindow(parent) {
         move(screen->availableGeometry().center() -
              QPoint(kClientWidth / 2, (kClientHeight + menuHeight) / 2));
     LayoutBands();
+    NameControlsForAccessibility(this);
 }
 
 void TForm1::AttachDialogs(TForm2* Settings, TForm3* About) {

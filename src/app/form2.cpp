@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 
@@ -103,6 +104,14 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
     Label4->setBuddy(ComboBox3);
     Label5->setBuddy(ComboBox4);
     Label6->setBuddy(ComboBox5);
+    // Each box is named by its label. On Linux a combo box is announced by its text, so the text
+    // field carries the name as well.
+    for (QLabel* label : {Label1, Label2, Label3, Label4, Label5, Label6}) {
+        auto* box = static_cast<QComboBox*>(label->buddy());
+        box->setAccessibleName(label->text());
+        box->lineEdit()->setAccessibleName(label->text());
+    }
+    TabSheet1->setAccessibleName(PageControl1->tabText(0));
 
     Button1 = MakeButton(TabSheet1, "Button1", "Load Defaults", 56, 216, 129, 25);
     Button2 = MakeButton(this, "Button2", "OK", 105, 296, 75, 25);

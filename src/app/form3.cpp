@@ -106,6 +106,7 @@ TForm3::TForm3(QWidget* parent)
     Image2 = new QLabel(this);
     Image2->setObjectName(QStringLiteral("Image2"));
     Image2->setGeometry(3, 0, 439, 68);
+    Image2->setAccessibleName(QStringLiteral("Qorvel Terminal V 1.3")); // what the banner shows
     QFile banner(QString::fromLatin1(kBannerResource));
     if (banner.open(QIODevice::ReadOnly)) {
         const QImage image = DecodeJpeg(banner.readAll());
@@ -150,6 +151,8 @@ TForm3::TForm3(QWidget* parent)
     for (const char* line : kLicenceLines)
         lines << QString::fromLatin1(line);
     Memo1->setPlainText(lines.join(QLatin1Char('\n')));
+    Memo1->setAccessibleName(Label2->text());
+    Label2->setBuddy(Memo1);
 
     Button1 = new QPushButton(QStringLiteral("Close"), this);
     Button1->setObjectName(QStringLiteral("Button1"));

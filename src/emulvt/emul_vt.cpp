@@ -17,6 +17,7 @@
 
 #include "emulvt/char_tables.h"
 #include "emulvt/keyboard_qt.h"
+#include "emulvt/view_accessible.h"
 
 namespace qorvel {
 
@@ -85,6 +86,7 @@ TCustomEmulVT::TCustomEmulVT(QWidget* Owner) : QWidget(Owner) {
     FScreen->GotoXY(0, 0);
     FScreen->WriteStr(kBanner);
     FScreen->GotoXY(0, 1);
+    InstallViewAccessibleFactory();
 }
 
 TCustomEmulVT::~TCustomEmulVT() {
@@ -154,6 +156,11 @@ void TCustomEmulVT::UpdateScreen() {
     FScreen->ClearInvalid();
     if (FCaretCreated && !FScreen->FCursorOff) ShowCaret();
     SetCaret();
+    NotifyAccessible();
+}
+
+void TCustomEmulVT::NotifyAccessible() {
+    if (ViewAccessibilityActive()) ViewAccessibleChanged(this);
 }
 
 void TCustomEmulVT::InvalidateRect(const QRect& R) {
@@ -336,6 +343,7 @@ void TCustomEmulVT::ScrollBarScroll(int ScrollPos) {
     FTopLine = ScrollPos;
     SetCaret();
     repaint();
+    NotifyAccessible();
     setFocus(Qt::OtherFocusReason);
 }
 

@@ -63,6 +63,7 @@ constexpr int kCaretWidth = 2;
 constexpr int kMinPaintIntervalMs = 16; // a data flood repaints at most this often
 
 class TCustomEmulVT;
+class TViewAccessible;
 
 // Events of the keyboard handling; the sender comes first.
 using TKeyPressEvent = std::function<void(TCustomEmulVT* Sender, char& Key)>;
@@ -73,6 +74,7 @@ using TKeyDownEvent = std::function<void(TCustomEmulVT* Sender, int& VirtKey, TS
 // The key-down steps call back into the view through TKeyboardHost.
 class TCustomEmulVT : public QWidget, protected TKeyboardHost {
     Q_OBJECT
+    friend class TViewAccessible; // reads the cell geometry to place characters for screen readers
 
 public:
     explicit TCustomEmulVT(QWidget* Owner = nullptr);
@@ -195,6 +197,8 @@ private:
     void ToggleCaretBlink();
     void FlushInvalidation();
     void FillMargin(QPainter& DC, const QBrush& Brush, int Left, int Top, int Right, int Bottom);
+    // Tells a listening assistive technology that the shown text may have changed.
+    void NotifyAccessible();
     // Raw log: appends one byte before the model interprets it (only while Log is on).
     void LogByte(uint8_t Ch);
     // TKeyboardHost

@@ -1,8 +1,11 @@
-# The terminal view: the Qt widget over the screen model, its glyph atlas and fonts.
+# The terminal view: the Qt widget over the screen model, its glyph atlas and fonts, and its face
+# for assistive technology.
 if(QORVEL_GUI)
     add_library(emulvt_view STATIC
         ${CMAKE_CURRENT_LIST_DIR}/emul_vt.cpp
         ${CMAKE_CURRENT_LIST_DIR}/emul_vt.h
+        ${CMAKE_CURRENT_LIST_DIR}/view_accessible.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/view_accessible.h
         ${CMAKE_CURRENT_LIST_DIR}/view_glyphs.cpp
         ${CMAKE_CURRENT_LIST_DIR}/view_glyphs.h)
     target_include_directories(emulvt_view PUBLIC ${CMAKE_SOURCE_DIR}/src)

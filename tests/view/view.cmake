@@ -8,6 +8,8 @@ add_executable(view_tests
     ${CMAKE_CURRENT_LIST_DIR}/view_glyphs_test.cpp
     ${CMAKE_SOURCE_DIR}/src/emulvt/emul_vt.cpp
     ${CMAKE_SOURCE_DIR}/src/emulvt/emul_vt.h
+    ${CMAKE_SOURCE_DIR}/src/emulvt/view_accessible.cpp
+    ${CMAKE_SOURCE_DIR}/src/emulvt/view_accessible.h
     ${CMAKE_SOURCE_DIR}/src/emulvt/view_glyphs.cpp
     ${CMAKE_SOURCE_DIR}/src/emulvt/view_glyphs.h)
 target_compile_definitions(view_tests PRIVATE _GLIBCXX_ASSERTIONS)
