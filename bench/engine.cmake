@@ -1,0 +1,3 @@
+# Throughput and per-byte allocations of the terminal engine (WriteChar / WriteStr).
+add_executable(engine_bench ${CMAKE_CURRENT_LIST_DIR}/engine_bench.cpp)
+target_link_libraries(engine_bench PRIVATE emulvt_core benchmark::benchmark)
