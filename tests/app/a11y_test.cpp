@@ -18,6 +18,8 @@
 #include "emulvt/emul_vt.h"
 #include "platform/comm_fake.h"
 
+#include "app_test_util.h"
+
 namespace qorvel {
 namespace {
 
@@ -168,10 +170,4 @@ TEST_F(MainWindowNames, TerminalReadsTheReceivedRows) {
 } // namespace
 } // namespace qorvel
 
-int main(int argc, char** argv) {
-    // Headless also when the test list is read at build time, outside ctest's environment.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+QORVEL_APP_TEST_MAIN()

@@ -78,22 +78,17 @@ TEST(TextFile, LongLineAcrossReadChunksAndCRLFSplitAtChunkEdge) {
     std::filesystem::remove(path);
 }
 
-TEST(TextFile, MissingFileRaisesFileNotFound) {
-    try {
-        ReadTextLines("/nonexistent-dir-qorvel/prompt.txt");
-        FAIL() << "no error raised";
-    } catch (const EInOutError& e) {
-        EXPECT_STREQ(e.what(), "File not found"); // a missing folder is ENOENT on Linux
+TEST(TextFile, MissingFileRaisesFileNotFoundAndADirectoryRaises) {
+    // A missing folder is ENOENT on Linux, as is a missing file.
+    for (const std::string& name : {std::string("/nonexistent-dir-qorvel/prompt.txt"),
+                                   (std::filesystem::temp_directory_path() / "qorvel-no-such-file.txt").string()}) {
+        try {
+            ReadTextLines(name);
+            ADD_FAILURE() << "no error raised for " << name;
+        } catch (const EInOutError& e) {
+            EXPECT_STREQ(e.what(), "File not found");
+        }
     }
-    try {
-        ReadTextLines((std::filesystem::temp_directory_path() / "qorvel-no-such-file.txt").string());
-        FAIL() << "no error raised";
-    } catch (const EInOutError& e) {
-        EXPECT_STREQ(e.what(), "File not found");
-    }
-}
-
-TEST(TextFile, ReadingADirectoryRaises) {
     EXPECT_THROW(ReadTextLines(std::filesystem::temp_directory_path().string()), EInOutError);
 }
 
@@ -164,11 +159,9 @@ TEST(ErrorBox, FullStopRule) {
 }
 
 TEST(StrToInt, DecimalIntegersOnly) {
-    EXPECT_EQ(StrToInt("9600"), 9600);
-    EXPECT_EQ(StrToInt("115200"), 115200);
-    EXPECT_EQ(StrToInt("  42"), 42);
-    EXPECT_EQ(StrToInt("-7"), -7);
-    EXPECT_EQ(StrToInt("2147483647"), 2147483647);
+    for (auto [text, value] : {std::pair{"9600", 9600}, {"115200", 115200}, {"  42", 42}, {"-7", -7},
+                               {"2147483647", 2147483647}})
+        EXPECT_EQ(StrToInt(text), value) << text;
     for (const char* bad : {"abc", "", " ", "12a", "96 00", "9600 ", "2147483648", "+", "0x10"}) {
         try {
             StrToInt(bad);

@@ -56,9 +56,7 @@ class DialogsTest : public QObject {
     Q_OBJECT
 private slots:
     void form2Window();
-    void form2Controls_data();
     void form2Controls();
-    void form2Boxes_data();
     void form2Boxes();
     void form2TabOrder();
     void form2LoadDefaults();
@@ -66,7 +64,6 @@ private slots:
     void form2OkAndCloseKeepTexts();
     void form2KeysDoNotClose();
     void form2TypedTextIsNotAnItem();
-    void form3Controls_data();
     void form3Controls();
     void form3Window();
     void form3Links();
@@ -89,89 +86,67 @@ void DialogsTest::form2Window() {
     QCOMPARE(pages->tabText(0), QStringLiteral("Port Settings"));
 }
 
-void DialogsTest::form2Controls_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<QRect>("geometry");
-    QTest::newRow("PageControl1") << "PageControl1"
-                                  << "" << QRect(4, 2, 257, 289);
-    QTest::newRow("Button1") << "Button1"
-                             << "Load Defaults" << QRect(56, 216, 129, 25);
-    QTest::newRow("Button2") << "Button2"
-                             << "OK" << QRect(105, 296, 75, 25);
-    QTest::newRow("Button3") << "Button3"
-                             << "Cancel" << QRect(186, 296, 75, 25);
-    // Labels: only the top-left corner is documented.
-    QTest::newRow("COM:") << "Label1"
-                          << "COM:" << QRect(46, 20, 0, 0);
-    QTest::newRow("Baudrate:") << "Label2"
-                               << "Baudrate:" << QRect(21, 51, 0, 0);
-    QTest::newRow("Bits:") << "Label3"
-                           << "Bits:" << QRect(55, 80, 0, 0);
-    QTest::newRow("Parity:") << "Label4"
-                             << "Parity:" << QRect(42, 111, 0, 0);
-    QTest::newRow("Stop Bits:") << "Label5"
-                                << "Stop Bits:" << QRect(23, 144, 0, 0);
-    QTest::newRow("Flow Control:") << "Label6"
-                                   << "Flow Control:" << QRect(4, 176, 0, 0);
-}
-
-void DialogsTest::form2Controls() {
-    QFETCH(QString, name);
-    QFETCH(QString, caption);
-    QFETCH(QRect, geometry);
-    TForm2 form;
-    auto* widget = form.findChild<QWidget*>(name);
+// Where a label's size follows its text, only its top-left corner is checked (empty rectangle).
+static void ExpectPlaced(QWidget& form, const char* name, const QString& caption, const QRect& geometry) {
+    auto* widget = Find<QWidget>(form, name);
     QVERIFY(widget);
-    if (auto* button = qobject_cast<QPushButton*>(widget)) {
-        QCOMPARE(button->text(), caption);
-        QVERIFY(!button->autoDefault());
-        QVERIFY(!button->isDefault());
-    }
-    if (auto* label = qobject_cast<QLabel*>(widget)) QCOMPARE(label->text(), caption);
+    if (auto* button = qobject_cast<QPushButton*>(widget)) QCOMPARE(button->text(), caption);
+    if (auto* label = qobject_cast<QLabel*>(widget); label && !caption.isEmpty())
+        QCOMPARE(label->text(), caption);
     if (geometry.isEmpty())
         QCOMPARE(widget->pos(), geometry.topLeft());
     else
         QCOMPARE(widget->geometry(), geometry);
 }
 
-void DialogsTest::form2Boxes_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QPoint>("position");
-    QTest::addColumn<int>("width");
-    QTest::addColumn<QStringList>("items");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("COM") << "ComboBox1" << QPoint(90, 16) << 143
-                         << QStringList{"COM1", "COM2", "COM3", "COM4",  "COM5",  "COM6",
-                                        "COM7", "COM8", "COM9", "COM10", "COM11", "COM12"}
-                         << "COM1";
-    QTest::newRow("Baudrate") << "ComboBox2" << QPoint(90, 48) << 143
-                              << QStringList{"300", "600", "1200", "2400", "4800", "9600", "19200", "38400"}
-                              << "9600";
-    QTest::newRow("Bits") << "ComboBox6" << QPoint(89, 79) << 144 << QStringList{"5", "6", "7", "8"} << "8";
-    QTest::newRow("Parity") << "ComboBox3" << QPoint(88, 109) << 145 << QStringList{"None", "Odd", "Even"}
-                            << "None";
-    QTest::newRow("Stop Bits") << "ComboBox4" << QPoint(88, 141) << 145 << QStringList{"1", "2"} << "1";
-    QTest::newRow("Flow Control") << "ComboBox5" << QPoint(88, 176) << 145
-                                  << QStringList{"None", "Software (Xon/Xoff)", "Hardware (Rts/Cts)"}
-                                  << "None";
+void DialogsTest::form2Controls() {
+    const struct {
+        const char* Name;
+        const char* Caption;
+        QRect Geometry;
+    } controls[] = {
+        {"PageControl1", "", {4, 2, 257, 289}},   {"Button1", "Load Defaults", {56, 216, 129, 25}},
+        {"Button2", "OK", {105, 296, 75, 25}},    {"Button3", "Cancel", {186, 296, 75, 25}},
+        {"Label1", "COM:", {46, 20, 0, 0}},       {"Label2", "Baudrate:", {21, 51, 0, 0}},
+        {"Label3", "Bits:", {55, 80, 0, 0}},      {"Label4", "Parity:", {42, 111, 0, 0}},
+        {"Label5", "Stop Bits:", {23, 144, 0, 0}}, {"Label6", "Flow Control:", {4, 176, 0, 0}},
+    };
+    TForm2 form;
+    for (const auto& c : controls)
+        ExpectPlaced(form, c.Name, QString::fromLatin1(c.Caption), c.Geometry);
+    // No button takes Enter: the dialog closes only by a click.
+    for (QPushButton* button : {form.Button1, form.Button2, form.Button3})
+        QVERIFY(!button->autoDefault() && !button->isDefault());
 }
 
 void DialogsTest::form2Boxes() {
-    QFETCH(QString, name);
-    QFETCH(QPoint, position);
-    QFETCH(int, width);
-    QFETCH(QStringList, items);
-    QFETCH(QString, text);
+    const struct {
+        const char* Name;
+        QPoint Position;
+        int Width;
+        QStringList Items;
+        const char* Text;
+    } boxes[] = {
+        {"ComboBox1", {90, 16}, 143,
+         {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9", "COM10", "COM11", "COM12"},
+         "COM1"},
+        {"ComboBox2", {90, 48}, 143, {"300", "600", "1200", "2400", "4800", "9600", "19200", "38400"}, "9600"},
+        {"ComboBox6", {89, 79}, 144, {"5", "6", "7", "8"}, "8"},
+        {"ComboBox3", {88, 109}, 145, {"None", "Odd", "Even"}, "None"},
+        {"ComboBox4", {88, 141}, 145, {"1", "2"}, "1"},
+        {"ComboBox5", {88, 176}, 145, {"None", "Software (Xon/Xoff)", "Hardware (Rts/Cts)"}, "None"},
+    };
     TForm2 form;
-    auto* box = form.findChild<QComboBox*>(name);
-    QVERIFY(box);
-    QVERIFY(box->isEditable());
-    QCOMPARE(box->parentWidget(), form.TabSheet1);
-    QCOMPARE(box->pos(), position);
-    QCOMPARE(box->width(), width);
-    QCOMPARE(Items(box), items);
-    QCOMPARE(box->currentText(), text);
+    for (const auto& c : boxes) {
+        auto* box = Find<QComboBox>(form, c.Name);
+        QVERIFY(box);
+        QVERIFY(box->isEditable());
+        QCOMPARE(box->parentWidget(), form.TabSheet1);
+        QCOMPARE(box->pos(), c.Position);
+        QCOMPARE(box->width(), c.Width);
+        QCOMPARE(Items(box), c.Items);
+        QCOMPARE(box->currentText(), QString::fromLatin1(c.Text));
+    }
 }
 
 void DialogsTest::form2TabOrder() {
@@ -265,59 +240,32 @@ void DialogsTest::form2TypedTextIsNotAnItem() {
     QCOMPARE(form.ComboBox1->count(), 12);
 }
 
-void DialogsTest::form3Controls_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("parent");
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<QRect>("geometry");
-    QTest::newRow("Image2") << "Image2"
-                            << "Form3"
-                            << "" << QRect(3, 0, 439, 68);
-    QTest::newRow("Label1") << "Label1"
-                            << "Form3"
-                            << "Author:" << QRect(15, 73, 0, 0);
-    QTest::newRow("Panel1") << "Panel1"
-                            << "Form3"
-                            << "" << QRect(13, 93, 428, 52);
-    QTest::newRow("Label5") << "Label5"
-                            << "Panel1"
-                            << "Qorvel Terminal V 1.3 by the Qorvel Terminal developers" << QRect(9, 9, 0, 0);
-    QTest::newRow("Label7") << "Label7"
-                            << "Panel1"
-                            << "http://www.example.org/qorvel" << QRect(12, 31, 0, 0);
-    QTest::newRow("Label6") << "Label6"
-                            << "Panel1"
-                            << "mailto:qorvel@example.org" << QRect(227, 30, 0, 0);
-    QTest::newRow("Label2") << "Label2"
-                            << "Form3"
-                            << "License:" << QRect(13, 149, 0, 0);
-    QTest::newRow("Memo1") << "Memo1"
-                           << "Form3"
-                           << "" << QRect(13, 168, 428, 81);
-    QTest::newRow("Button1") << "Button1"
-                             << "Form3"
-                             << "Close" << QRect(366, 256, 75, 25);
-}
-
 void DialogsTest::form3Controls() {
-    QFETCH(QString, name);
-    QFETCH(QString, parent);
-    QFETCH(QString, caption);
-    QFETCH(QRect, geometry);
+    const struct {
+        const char* Name;
+        const char* Parent;
+        const char* Caption;
+        QRect Geometry;
+    } controls[] = {
+        {"Image2", "Form3", "", {3, 0, 439, 68}},
+        {"Label1", "Form3", "Author:", {15, 73, 0, 0}},
+        {"Panel1", "Form3", "", {13, 93, 428, 52}},
+        {"Label5", "Panel1", "Qorvel Terminal V 1.3 by the Qorvel Terminal developers", {9, 9, 0, 0}},
+        {"Label7", "Panel1", "http://www.example.org/qorvel", {12, 31, 0, 0}},
+        {"Label6", "Panel1", "mailto:qorvel@example.org", {227, 30, 0, 0}},
+        {"Label2", "Form3", "License:", {13, 149, 0, 0}},
+        {"Memo1", "Form3", "", {13, 168, 428, 81}},
+        {"Button1", "Form3", "Close", {366, 256, 75, 25}},
+    };
     TForm3 form;
-    auto* widget = form.findChild<QWidget*>(name);
-    QVERIFY(widget);
-    QCOMPARE(widget->parentWidget()->objectName(), parent);
-    if (auto* label = qobject_cast<QLabel*>(widget); label && !caption.isEmpty())
-        QCOMPARE(label->text(), caption);
-    if (auto* button = qobject_cast<QPushButton*>(widget)) QCOMPARE(button->text(), caption);
-    if (geometry.isEmpty())
-        QCOMPARE(widget->pos(), geometry.topLeft());
-    else
-        QCOMPARE(widget->geometry(), geometry);
-    // Everything fits inside the fixed-size window.
-    QVERIFY(QRect(QPoint(0, 0), form.size())
-                .contains(widget->geometry().translated(widget->parentWidget()->mapTo(&form, QPoint(0, 0)))));
+    for (const auto& c : controls) {
+        ExpectPlaced(form, c.Name, QString::fromLatin1(c.Caption), c.Geometry);
+        auto* widget = Find<QWidget>(form, c.Name);
+        QCOMPARE(widget->parentWidget()->objectName(), QString::fromLatin1(c.Parent));
+        // Everything fits inside the fixed-size window.
+        QVERIFY(QRect(QPoint(0, 0), form.size())
+                    .contains(widget->geometry().translated(widget->parentWidget()->mapTo(&form, QPoint(0, 0)))));
+    }
 }
 
 void DialogsTest::form3Window() {

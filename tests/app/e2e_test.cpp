@@ -4,18 +4,11 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QPushButton>
-#include <cerrno>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include "app/application.h"
@@ -24,37 +17,21 @@
 #include "app/form3.h"
 #include "serial/xcomm.h"
 
+#include "app_test_util.h"
+
 namespace qorvel {
 namespace {
 
-bool WaitUntil(const std::function<bool()>& Done, int LimitMs = 15000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!Done()) {
-        if (clock.elapsed() > LimitMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
-}
-
-struct Box {
-    TMessageKind Kind;
-    QString Text;
-};
+using test::Pty;
+using test::WaitUntil;
 
 class E2eTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        FPrevHook = SetMessageBoxHook([this](TMessageKind Kind, const QString&, const QString& Text) {
-            Boxes.push_back({Kind, Text});
-        });
         Form = std::make_unique<TForm1>();
         Form->AttachDialogs(&Settings, &About);
     }
-    void TearDown() override {
-        Form.reset();
-        SetMessageBoxHook(std::move(FPrevHook));
-    }
+    void TearDown() override { Form.reset(); }
     void Connect(const std::string& Port) {
         Settings.SetComText(QString::fromStdString(Port));
         Form->Button1Click();
@@ -67,56 +44,9 @@ protected:
 
     TForm2 Settings;
     TForm3 About;
+    test::BoxCapture Capture;
+    std::vector<test::Box>& Boxes = Capture.Boxes;
     std::unique_ptr<TForm1> Form;
-    std::vector<Box> Boxes;
-
-private:
-    TMessageBoxHook FPrevHook;
-};
-
-// The test is the device: it holds the master side of a pseudo-terminal.
-class Pty {
-public:
-    Pty() {
-        char name[256];
-        if (::openpty(&FMaster, &FSlave, name, nullptr, nullptr) != 0)
-            throw std::runtime_error("openpty failed");
-        FName = name;
-        // The terminal opens the slave by its name; this process keeps no handle on it.
-        ::close(FSlave);
-        ::fcntl(FMaster, F_SETFL, ::fcntl(FMaster, F_GETFL) | O_NONBLOCK);
-    }
-    ~Pty() { Close(); }
-    const std::string& Name() const { return FName; }
-    void Close() {
-        if (FMaster >= 0) ::close(FMaster);
-        FMaster = -1;
-    }
-    void Write(std::string_view Bytes) {
-        while (!Bytes.empty()) {
-            ssize_t n = ::write(FMaster, Bytes.data(), Bytes.size());
-            if (n > 0) {
-                Bytes.remove_prefix(static_cast<std::size_t>(n));
-            } else {
-                // The line is full until the terminal reads: let it.
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            }
-        }
-    }
-    // Everything the terminal has written so far.
-    std::string& Received() {
-        char buf[4096];
-        ssize_t n;
-        while ((n = ::read(FMaster, buf, sizeof buf)) > 0)
-            FReceived.append(buf, static_cast<std::size_t>(n));
-        return FReceived;
-    }
-
-private:
-    int FMaster = -1;
-    int FSlave = -1;
-    std::string FName;
-    std::string FReceived;
 };
 
 std::string Expand(std::string_view Bytes) {
@@ -204,9 +134,4 @@ TEST_F(E2eTest, AgainstTheDeviceSimulator) {
 } // namespace
 } // namespace qorvel
 
-int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    qorvel::TApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+QORVEL_APP_TEST_MAIN()

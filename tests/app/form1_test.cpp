@@ -6,7 +6,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -20,10 +19,8 @@
 #include <QTest>
 #include <QTimer>
 #include <cerrno>
-#include <filesystem>
 #include <fstream>
 #include <functional>
-#include <unistd.h>
 
 #include "app/application.h"
 #include "app/form1.h"
@@ -34,54 +31,22 @@
 #include "platform/comm_fake.h"
 #include "serial/xcomm.h"
 
+#include "app_test_util.h"
+
 namespace qorvel {
 namespace {
 
 using platform::TFakeOp;
-
-struct Box {
-    TMessageKind Kind;
-    QString Caption;
-    QString Text;
-};
-
-bool WaitUntil(const std::function<bool()>& Done, int LimitMs = 10000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!Done()) {
-        if (clock.elapsed() > LimitMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
-}
-
-// Runs a handler the way the event loop does, so an error reaches the application's error box.
-void RunAsEvent(QObject* Context, const std::function<void()>& Handler) {
-    bool ran = false;
-    QMetaObject::invokeMethod(
-        Context,
-        [&] {
-            ran = true;
-            Handler();
-        },
-        Qt::QueuedConnection);
-    WaitUntil([&] { return ran; });
-    QCoreApplication::processEvents();
-}
+using test::RunAsEvent;
+using test::WaitUntil;
 
 class Form1Test : public ::testing::Test {
 protected:
     void SetUp() override {
-        FPrevHook = SetMessageBoxHook([this](TMessageKind Kind, const QString& Caption, const QString& Text) {
-            Boxes.push_back({Kind, Caption, Text});
-        });
         Form = std::make_unique<TForm1>(Api);
         Form->AttachDialogs(&Settings, &About);
     }
-    void TearDown() override {
-        Form.reset();
-        SetMessageBoxHook(std::move(FPrevHook));
-    }
+    void TearDown() override { Form.reset(); }
 
     std::shared_ptr<platform::TFakePort> AddCom1() { return Port = Api.AddPort("COM1"); }
     void Connect() {
@@ -110,11 +75,9 @@ protected:
     std::shared_ptr<platform::TFakePort> Port;
     TForm2 Settings;
     TForm3 About;
+    test::BoxCapture Capture;
+    std::vector<test::Box>& Boxes = Capture.Boxes;
     std::unique_ptr<TForm1> Form;
-    std::vector<Box> Boxes;
-
-private:
-    TMessageBoxHook FPrevHook;
 };
 
 // ---- Controls, menu and components as designed
@@ -201,46 +164,8 @@ TEST_F(Form1Test, InitialStatesOfEveryControl) {
     // Components
     EXPECT_EQ(Form->Timer->interval(), 800);
     EXPECT_TRUE(Form->Timer->isActive());
-    EXPECT_EQ(Form->SaveDialog1->defaultSuffix(), "log");
-    EXPECT_EQ(Form->SaveDialog1->nameFilters().size(), 3);
-    TXComm& com = *Form->COM;
-    EXPECT_EQ(com.DeviceName(), "COM2");
-    EXPECT_EQ(com.BaudRate(), TBaudRate::br9600);
-    EXPECT_EQ(com.BaudValue(), 9600u);
-    EXPECT_EQ(com.Buffers().InputSize(), 2048);
-    EXPECT_EQ(com.Buffers().OutputSize(), 2048);
-    EXPECT_EQ(com.Buffers().InputTimeout(), 500);
-    EXPECT_EQ(com.Buffers().OutputTimeout(), 200);
-    EXPECT_EQ(com.EventChars().EventChar(), '\n');
-    EXPECT_TRUE(com.Synchronize());
-    EXPECT_EQ(com.MonitorEvents(),
-              (TDeviceEvents{TDeviceEvent::deChar, TDeviceEvent::deFlag, TDeviceEvent::deOutEmpty}));
-    EXPECT_EQ(com.Timeouts().ReadInterval(), 1u);
-    EXPECT_EQ(com.Timeouts().ReadConstant(), 1u);
-    EXPECT_EQ(com.Timeouts().WriteConstant(), 1u);
-
-    const TEmulVT& vt = *Form->Terminal2;
-    EXPECT_EQ(vt.Rows(), 25);
-    EXPECT_EQ(vt.Cols(), 132);
-    EXPECT_EQ(vt.BackRows(), 0);
-    EXPECT_EQ(vt.LineHeight(), 12);
-    EXPECT_EQ(vt.CharWidth(), 5);
-    EXPECT_TRUE(vt.Xlat());
-    EXPECT_FALSE(vt.MonoChrome());
-    EXPECT_FALSE(vt.Log());
-    EXPECT_FALSE(vt.LocalEcho());
-    EXPECT_FALSE(vt.AutoLF());
-    EXPECT_FALSE(vt.AutoCR());
-    EXPECT_TRUE(vt.AutoRepaint());
-    EXPECT_EQ(vt.BackColor(), vtsWhite);
-    EXPECT_EQ(vt.Options(), TScreenOptions{vtoBackColor});
-    EXPECT_EQ(vt.FKeys(), 1);
-    EXPECT_EQ(vt.TopMargin(), 4);
-    EXPECT_EQ(vt.LeftMargin(), 6);
-    EXPECT_EQ(vt.RightMargin(), 6);
-    EXPECT_EQ(vt.BottomMargin(), 4);
-    EXPECT_EQ(vt.MarginColor(), 0);
-    EXPECT_EQ(vt.Font().pixelSize(), 16);
+    EXPECT_EQ(Form->COM->DeviceName(), "COM2");
+    EXPECT_EQ(Form->COM->BaudRate(), TBaudRate::br9600);
 }
 
 TEST_F(Form1Test, LayoutAndGrowth) {
@@ -310,26 +235,8 @@ TEST_F(Form1Test, LayoutAndGrowth) {
 
 // ---- Start-up
 
-class CurrentFolder {
-public:
-    CurrentFolder() {
-        FOld = std::filesystem::current_path();
-        FDir = std::filesystem::temp_directory_path() / ("qorvel_form1_" + std::to_string(::getpid()));
-        std::filesystem::create_directories(FDir);
-        std::filesystem::current_path(FDir);
-    }
-    ~CurrentFolder() {
-        std::filesystem::current_path(FOld);
-        std::filesystem::remove_all(FDir);
-    }
-    const std::filesystem::path& Path() const { return FDir; }
-
-private:
-    std::filesystem::path FOld, FDir;
-};
-
 TEST_F(Form1Test, StartUpWithoutPortShowsOpenErrorAndStaysDisconnected) {
-    CurrentFolder folder;
+    test::CurrentFolder folder;
     RunAsEvent(Form.get(), [&] { Form->FormShow(); });
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0].Kind, TMessageKind::Error);
@@ -346,8 +253,8 @@ TEST_F(Form1Test, StartUpWithoutPortShowsOpenErrorAndStaysDisconnected) {
 }
 
 TEST_F(Form1Test, StartUpLoadsPromptListAndConnects) {
-    CurrentFolder folder;
-    std::ofstream(folder.Path() / "prompt.txt", std::ios::binary) << "QLX7400>\r\n\r\nOK \n";
+    test::CurrentFolder folder;
+    std::ofstream(folder.FilePath("prompt.txt").toStdString(), std::ios::binary) << "QLX7400>\r\n\r\nOK \n";
     AddCom1();
     RunAsEvent(Form.get(), [&] { Form->FormShow(); });
     ASSERT_EQ(Form->ComboBox4->count(), 3);
@@ -361,7 +268,7 @@ TEST_F(Form1Test, StartUpLoadsPromptListAndConnects) {
     EXPECT_EQ(Form->Button1->text(), "Disconnect");
     EXPECT_TRUE(Port->IsOpen());
     EXPECT_EQ(QDir(Form->OpenDialog1->directory()).canonicalPath(),
-              QDir(QString::fromStdString(folder.Path().string())).canonicalPath());
+              QDir(folder.Path()).canonicalPath());
     EXPECT_EQ(Form->SaveDialog1->directory(), Form->OpenDialog1->directory());
 }
 
@@ -389,48 +296,46 @@ TEST_F(Form1Test, ConnectAndDisconnectSwitchTheTwelveControls) {
     EXPECT_FALSE(Form->Gauge->isVisibleTo(Form.get()));
     EXPECT_FALSE(Form->TimerButton->isVisibleTo(Form.get()));
     EXPECT_EQ(ScreenRow(0).substr(0, 5), "hello"); // the screen is kept
-    for (QWidget* w : {static_cast<QWidget*>(Form->Button1), static_cast<QWidget*>(Form->Button3),
-                       static_cast<QWidget*>(Form->Button4), static_cast<QWidget*>(Form->Button9),
-                       static_cast<QWidget*>(Form->Edit1), static_cast<QWidget*>(Form->CheckBox2),
-                       static_cast<QWidget*>(Form->Edit2)})
-        EXPECT_TRUE(w->isEnabled());
+    for (QWidget* w : std::initializer_list<QWidget*>{Form->Button1, Form->Button3, Form->Button4, Form->Button9,
+                                                      Form->Edit1, Form->CheckBox2, Form->Edit2})
+        EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
 }
 
 TEST_F(Form1Test, SettingsMapping) {
     AddCom1();
     Api.AddPort("COM7");
+    using Read = std::string (*)(const platform::DCB&, TXComm&);
+    const Read baud = [](const platform::DCB& d, TXComm&) { return std::to_string(d.BaudRate); };
+    const Read bits = [](const platform::DCB& d, TXComm&) { return std::to_string(d.ByteSize); };
+    const Read parity = [](const platform::DCB& d, TXComm&) { return std::to_string(d.Parity); };
+    const Read stop = [](const platform::DCB& d, TXComm&) { return std::to_string(d.StopBits); };
+    const Read flow = [](const platform::DCB&, TXComm& c) { return std::to_string(int(c.FlowControl())); };
+    const Read xonxoff = [](const platform::DCB& d, TXComm&) { return std::to_string(d.fOutX && d.fInX); };
+    const Read cts = [](const platform::DCB& d, TXComm&) { return std::to_string(d.fOutxCtsFlow); };
+    const Read device = [](const platform::DCB&, TXComm& c) { return c.DeviceName(); };
+    const auto num = [](auto v) { return std::to_string(int(v)); };
     const struct {
         const char* Box;
         const char* Text;
-        std::function<void(const platform::DCB&, TXComm&)> Check;
+        Read Value;
+        std::string Expected;
     } cases[] = {
-        {"ComboBox2", "19200", [](const platform::DCB& d, TXComm&) { EXPECT_EQ(d.BaudRate, 19200u); }},
-        {"ComboBox2", "115200", [](const platform::DCB& d, TXComm&) { EXPECT_EQ(d.BaudRate, 115200u); }},
-        {"ComboBox6", "7", [](const platform::DCB& d, TXComm&) { EXPECT_EQ(d.ByteSize, 7); }},
-        {"ComboBox6", "5", [](const platform::DCB& d, TXComm&) { EXPECT_EQ(d.ByteSize, 5); }},
-        {"ComboBox6", "9", [](const platform::DCB& d, TXComm&) { EXPECT_EQ(d.ByteSize, 8); }},
-        {"ComboBox3", "Even",
-         [](const platform::DCB& d, TXComm&) { EXPECT_EQ(d.Parity, platform::EVENPARITY); }},
-        {"ComboBox3", "Odd",
-         [](const platform::DCB& d, TXComm&) { EXPECT_EQ(d.Parity, platform::ODDPARITY); }},
-        {"ComboBox4", "2",
-         [](const platform::DCB& d, TXComm&) { EXPECT_EQ(d.StopBits, platform::TWOSTOPBITS); }},
-        {"ComboBox5", "Software (Xon/Xoff)",
-         [](const platform::DCB& d, TXComm& c) {
-             EXPECT_TRUE(d.fOutX && d.fInX);
-             EXPECT_EQ(c.FlowControl(), TFlowControl::fcSoftware);
-         }},
-        {"ComboBox5", "Hardware (Rts/Cts)",
-         [](const platform::DCB& d, TXComm& c) {
-             EXPECT_TRUE(d.fOutxCtsFlow);
-             EXPECT_EQ(c.FlowControl(), TFlowControl::fcRtsCts);
-         }},
+        {"ComboBox2", "19200", baud, "19200"},
+        {"ComboBox2", "115200", baud, "115200"},
+        {"ComboBox6", "7", bits, "7"},
+        {"ComboBox6", "5", bits, "5"},
+        {"ComboBox6", "9", bits, "8"},
+        {"ComboBox3", "Even", parity, num(platform::EVENPARITY)},
+        {"ComboBox3", "Odd", parity, num(platform::ODDPARITY)},
+        {"ComboBox4", "2", stop, num(platform::TWOSTOPBITS)},
+        {"ComboBox5", "Software (Xon/Xoff)", flow, num(TFlowControl::fcSoftware)},
+        {"ComboBox5", "Software (Xon/Xoff)", xonxoff, "1"},
+        {"ComboBox5", "Hardware (Rts/Cts)", flow, num(TFlowControl::fcRtsCts)},
+        {"ComboBox5", "Hardware (Rts/Cts)", cts, "1"},
         // Case-sensitive: a text that matches no row leaves the property as it was.
-        {"ComboBox5", "hardware (rts/cts)",
-         [](const platform::DCB&, TXComm& c) { EXPECT_EQ(c.FlowControl(), TFlowControl::fcNone); }},
-        {"ComboBox3", "even",
-         [](const platform::DCB& d, TXComm&) { EXPECT_EQ(d.Parity, platform::NOPARITY); }},
-        {"ComboBox1", "COM7", [](const platform::DCB&, TXComm& c) { EXPECT_EQ(c.DeviceName(), "COM7"); }},
+        {"ComboBox5", "hardware (rts/cts)", flow, num(TFlowControl::fcNone)},
+        {"ComboBox3", "even", parity, num(platform::NOPARITY)},
+        {"ComboBox1", "COM7", device, "COM7"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.Box) + " = " + c.Text);
@@ -438,8 +343,7 @@ TEST_F(Form1Test, SettingsMapping) {
         Settings.findChild<QComboBox*>(QString::fromLatin1(c.Box))->setEditText(QString::fromLatin1(c.Text));
         Form->Button1Click();
         ASSERT_EQ(Form->Button1->text(), "Disconnect");
-        auto port = std::string(c.Box) == "ComboBox1" ? Api.AddPort("COM7") : Port;
-        c.Check(Form->COM->BuildDCB(), *Form->COM);
+        EXPECT_EQ(c.Value(Form->COM->BuildDCB(), *Form->COM), c.Expected);
         Form->Button1Click();
         // Every connect starts from the previous values; reset the ones the mapping may leave.
         Form->COM->SetFlowControl(TFlowControl::fcNone);
@@ -634,10 +538,4 @@ TEST_F(Form1Test, ErrorInAHandlerShowsTheBoxAndTheLoopGoesOn) {
 } // namespace
 } // namespace qorvel
 
-int main(int argc, char** argv) {
-    // Headless also when the test list is read at build time, outside ctest's environment.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    qorvel::TApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+QORVEL_APP_TEST_MAIN()

@@ -5,26 +5,19 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <deque>
-#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <optional>
-#include <pty.h>
 #include <sstream>
-#include <unistd.h>
 #include <vector>
 
 #include "app/application.h"
@@ -35,70 +28,13 @@
 #include "emulvt/emul_vt.h"
 #include "serial/xcomm.h"
 
+#include "app_test_util.h"
+
 namespace qorvel {
 namespace {
 
-bool WaitUntil(const std::function<bool()>& Done, int LimitMs = 15000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!Done()) {
-        if (clock.elapsed() > LimitMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
-}
-
-// Runs a handler the way the event loop does, so an error reaches the application's error box.
-void RunAsEvent(QObject* Context, const std::function<void()>& Handler) {
-    bool ran = false;
-    QMetaObject::invokeMethod(
-        Context,
-        [&] {
-            ran = true;
-            Handler();
-        },
-        Qt::QueuedConnection);
-    WaitUntil([&] { return ran; });
-    QCoreApplication::processEvents();
-}
-
-// The device: the test holds the master side of a pseudo-terminal.
-class Pty {
-public:
-    Pty() {
-        int slave = -1;
-        char name[256];
-        if (::openpty(&FMaster, &slave, name, nullptr, nullptr) != 0)
-            throw std::runtime_error("openpty failed");
-        FName = name;
-        ::close(slave);
-        ::fcntl(FMaster, F_SETFL, ::fcntl(FMaster, F_GETFL) | O_NONBLOCK);
-    }
-    ~Pty() { ::close(FMaster); }
-    const std::string& Name() const { return FName; }
-    void Write(std::string_view Bytes) {
-        while (!Bytes.empty()) {
-            ssize_t n = ::write(FMaster, Bytes.data(), Bytes.size());
-            if (n > 0)
-                Bytes.remove_prefix(static_cast<std::size_t>(n));
-            else
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        }
-    }
-    // Everything the terminal has written so far.
-    const std::string& Received() {
-        char buf[4096];
-        ssize_t n;
-        while ((n = ::read(FMaster, buf, sizeof buf)) > 0)
-            FReceived.append(buf, static_cast<std::size_t>(n));
-        return FReceived;
-    }
-
-private:
-    int FMaster = -1;
-    std::string FName;
-    std::string FReceived;
-};
+using test::RunAsEvent;
+using test::WaitUntil;
 
 std::string ReadFile(const QString& Name) {
     std::ifstream in(Name.toStdString(), std::ios::binary);
@@ -115,12 +51,6 @@ void WriteFile(const QString& Name, std::string_view Bytes) {
 class ScriptTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(Dir.isValid());
-        FOldDir = QDir::currentPath();
-        QDir::setCurrent(Dir.path());
-        FPrevBoxHook = SetMessageBoxHook([this](TMessageKind Kind, const QString&, const QString& Text) {
-            Boxes.push_back({Kind, Text});
-        });
         FPrevDialogHook = TForm1::SetFileDialogHook([this](QFileDialog* Dialog) -> std::optional<QString> {
             Dialogs.push_back(Dialog);
             if (Answers.empty()) return std::nullopt;
@@ -128,16 +58,16 @@ protected:
             Answers.pop_front();
             return answer;
         });
-        Form = std::make_unique<TForm1>();
-        Form->AttachDialogs(&Settings, &About);
-        // Ticks come from the test, one at a time.
-        Form->Timer->stop();
+        NewForm();
     }
     void TearDown() override {
         Form.reset();
         TForm1::SetFileDialogHook(std::move(FPrevDialogHook));
-        SetMessageBoxHook(std::move(FPrevBoxHook));
-        QDir::setCurrent(FOldDir);
+    }
+    void NewForm() {
+        Form = std::make_unique<TForm1>();
+        Form->AttachDialogs(&Settings, &About);
+        Form->Timer->stop(); // ticks come from the test, one at a time
     }
 
     // Shows the window; its start-up connects to the pseudo-terminal.
@@ -147,7 +77,7 @@ protected:
         ASSERT_TRUE(WaitUntil([&] { return Form->Button1->text() == "Disconnect"; }));
         Boxes.clear();
     }
-    QString Path(const QString& Name) const { return Dir.filePath(Name); }
+    QString Path(const QString& Name) const { return Dir.FilePath(Name); }
     // Writes a script and loads it through the "..." button.
     void LoadScript(std::string_view Bytes) {
         const QString name = Path("script.txt");
@@ -173,23 +103,17 @@ protected:
     }
     int SelectedRow() const { return Form->Grid->Selection().Top; }
 
-    struct Box {
-        TMessageKind Kind;
-        QString Text;
-    };
-
-    QTemporaryDir Dir;
-    Pty Device;
+    test::CurrentFolder Dir;
+    test::Pty Device;
     TForm2 Settings;
     TForm3 About;
+    test::BoxCapture Capture;
+    std::vector<test::Box>& Boxes = Capture.Boxes;
     std::unique_ptr<TForm1> Form;
-    std::vector<Box> Boxes;
     std::deque<std::optional<QString>> Answers;
     std::vector<QFileDialog*> Dialogs;
 
 private:
-    QString FOldDir;
-    TMessageBoxHook FPrevBoxHook;
     TForm1::TFileDialogHook FPrevDialogHook;
 };
 
@@ -201,15 +125,9 @@ TEST_F(ScriptTest, ScriptFilesFillTheGridOneRowPerLine) {
         std::string Bytes;
         std::vector<std::string> Rows;
     } cases[] = {
-        {"LF", "ab\ncd\n", {"1|ab", "2|cd"}},
-        {"CR LF", "ab\r\ncd\r\n", {"1|ab", "2|cd"}},
-        {"no final terminator", "ab\r\ncd", {"1|ab", "2|cd"}},
-        {"lone CR dropped", "a\rb\ncd\r", {"1|ab", "2|cd"}},
+        // The reading rules themselves are covered by the text-file unit tests.
+        {"file reading rules apply", std::string("a\rb\r\ncd\x1A" "ef\ngh\n"), {"1|ab", "2|cd"}},
         {"empty lines are rows", "\n\nx\n", {"1|", "2|", "3|x"}},
-        {"0x1A ends the file",
-         std::string("ab\ncd\x1A"
-                     "ef\ngh\n"),
-         {"1|ab", "2|cd"}},
         {"empty file", "", {"|"}},
         {"one line", "only", {"1|only"}},
     };
@@ -242,11 +160,11 @@ TEST_F(ScriptTest, OpenFailuresAndCancel) {
 
     // A file that cannot be read: the error box, the name shown, the grid reset.
     LoadScript("ab\ncd\n");
-    Answers.push_back(Dir.path());
+    Answers.push_back(Dir.Path());
     RunAsEvent(Form.get(), [&] { Form->Button7Click(); });
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0].Kind, TMessageKind::Error);
-    EXPECT_EQ(Form->Edit2->text(), Dir.path());
+    EXPECT_EQ(Form->Edit2->text(), Dir.Path());
     EXPECT_EQ(GridTexts(), std::vector<std::string>{"|"});
 }
 
@@ -298,9 +216,7 @@ TEST_F(ScriptTest, BatchesSendTheRowsOnePerTick) {
     };
     for (const BatchCase& c : cases) {
         SCOPED_TRACE(c.Name);
-        Form = std::make_unique<TForm1>();
-        Form->AttachDialogs(&Settings, &About);
-        Form->Timer->stop();
+        NewForm();
         Connect();
         if (c.Script) LoadScript(*c.Script);
         const std::size_t before = Device.Received().size();
@@ -590,9 +506,4 @@ TEST_F(ScriptTest, HelpOpensThePageInTheWorkingFolderOrNextToTheProgram) {
 } // namespace
 } // namespace qorvel
 
-int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    qorvel::TApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+QORVEL_APP_TEST_MAIN()

@@ -52,21 +52,6 @@ protected:
     std::unique_ptr<TXComm> Comm;
 };
 
-// ---- Types and tables --------------------------------------------------------------------------
-
-TEST(CommTypes, DeviceEventBitsAreTheSystemEventFlags) {
-    const std::pair<DE, std::uint32_t> rows[] = {
-        {DE::deChar, EV_RXCHAR},     {DE::deFlag, EV_RXFLAG},       {DE::deOutEmpty, EV_TXEMPTY},
-        {DE::deCTS, EV_CTS},         {DE::deDSR, EV_DSR},           {DE::deRLSD, EV_RLSD},
-        {DE::deBreak, EV_BREAK},     {DE::deError, EV_ERR},         {DE::deRing, EV_RING},
-        {DE::dePrintError, EV_PERR}, {DE::deIn80Full, EV_RX80FULL}, {DE::deProv1, EV_EVENT1},
-        {DE::deProv2, EV_EVENT2}};
-    for (const auto& [event, flag] : rows)
-        EXPECT_EQ(TDeviceEvents{event}.Mask(), flag) << static_cast<int>(event);
-    EXPECT_EQ(BaudRates[static_cast<int>(TBaudRate::br115200)], 115200u);
-    EXPECT_EQ(BaudRates.size(), static_cast<std::size_t>(TBaudRate::brCustom));
-}
-
 // ---- Errors ------------------------------------------------------------------------------------
 
 TEST(DeviceError, SystemTextIsStrippedOfTrailingStopsAndBlanks) {

@@ -2,17 +2,15 @@
 // and its hand-over to the main thread, busy locks, closing during a dispatch, hang-up.
 #include "platform/mainthread.h"
 #include "serial/xcomm.h"
+#include "../platform/pty_helper.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <mutex>
-#include <poll.h>
-#include <pty.h>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace qorvel {
@@ -21,42 +19,6 @@ namespace {
 using namespace std::chrono_literals;
 using DE = TDeviceEvent;
 constexpr auto kLimit = std::chrono::seconds(20); // generous: a loaded CI machine
-
-// A pseudo-terminal: the component opens the slave by path, the test plays the far end.
-struct TPtyPair {
-    int Master = -1;
-    int Slave = -1; // kept open so the pair outlives the component's close
-    std::string Name;
-
-    TPtyPair() {
-        char name[128] = {};
-        if (openpty(&Master, &Slave, name, nullptr, nullptr) == 0) Name = name;
-    }
-    ~TPtyPair() {
-        HangUp();
-        if (Slave >= 0) close(Slave);
-    }
-    void HangUp() {
-        if (Master >= 0) close(Master);
-        Master = -1;
-    }
-    void Send(const std::string& bytes) const {
-        ASSERT_EQ(write(Master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    }
-    std::string Receive(std::size_t count) const {
-        std::string got;
-        const auto deadline = std::chrono::steady_clock::now() + kLimit;
-        while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
-            pollfd p{Master, POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) continue;
-            char buffer[4096];
-            const ssize_t n = read(Master, buffer, std::min(sizeof buffer, count - got.size()));
-            if (n <= 0) break;
-            got.append(buffer, std::size_t(n));
-        }
-        return got;
-    }
-};
 
 std::string AllBytes() {
     std::string s;
@@ -76,7 +38,7 @@ protected:
     // Serves main-thread calls until `done` holds.
     static bool Until(const std::function<bool()>& done) { return platform::WaitServing(done, kLimit); }
 
-    TPtyPair Pty;
+    test::TPty Pty;
     TXComm Comm;
 };
 
@@ -107,7 +69,7 @@ TEST_F(XCommPty, AllByteValuesRoundTripBothWays) {
     EXPECT_EQ(Comm.SendData(all.data(), 256), 256u);
     EXPECT_EQ(Pty.Receive(256), all);
 
-    Pty.Send(all);
+    ASSERT_TRUE(Pty.Send(all));
     std::string got(256, '\0');
     EXPECT_EQ(Comm.ReadData(got.data(), 256, 5000), 256u);
     EXPECT_EQ(got, all);
@@ -116,7 +78,7 @@ TEST_F(XCommPty, AllByteValuesRoundTripBothWays) {
 TEST_F(XCommPty, ReadDataReturnsWhatWaitsAfterInputTimeout) {
     Comm.Buffers().SetInputTimeout(200);
     ASSERT_TRUE(Comm.OpenDevice());
-    Pty.Send("1234");
+    ASSERT_TRUE(Pty.Send("1234"));
     ASSERT_TRUE(Until([&] { return Comm.InQueueCount() == 4; }));
     char buf[10];
     const auto start = std::chrono::steady_clock::now();
@@ -135,14 +97,14 @@ TEST_F(XCommPty, OnDataRunsOnTheMainThreadAndCountsWhatWaitsWhenHandled) {
         received.push_back(n);
         if (received.size() == 1) {
             // More arrives while this batch is handled; the next batch counts it with the rest.
-            Pty.Send("XYZ");
+            ASSERT_TRUE(Pty.Send("XYZ"));
             const auto deadline = std::chrono::steady_clock::now() + kLimit;
             while (c->InQueueCount() < n + 3 && std::chrono::steady_clock::now() < deadline)
                 std::this_thread::sleep_for(1ms);
         }
     });
     ASSERT_TRUE(Comm.OpenDevice());
-    Pty.Send("abc");
+    ASSERT_TRUE(Pty.Send("abc"));
     ASSERT_TRUE(Until([&] { return received.size() >= 2; }));
     EXPECT_EQ(received[1], received[0] + 3);
     std::string got(6, '\0');
@@ -160,7 +122,7 @@ TEST_F(XCommPty, EventCharacterAndDataMakeOneNotificationPerBatch) {
                         {"nothing monitored", {}, false}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.Name);
-        TPtyPair pty;
+        test::TPty pty;
         TXComm comm;
         comm.SetDeviceName(pty.Name);
         comm.SetMonitorEvents(row.Monitor);
@@ -177,7 +139,7 @@ TEST_F(XCommPty, EventCharacterAndDataMakeOneNotificationPerBatch) {
             sawFlag |= e.Contains(DE::deFlag);
         });
         ASSERT_TRUE(comm.OpenDevice());
-        pty.Send("line\n");
+        ASSERT_TRUE(pty.Send("line\n"));
         ASSERT_TRUE(Until([&] { return text.size() == 5; }));
         comm.CloseDevice();
         EXPECT_EQ(text, "line\n");
@@ -209,35 +171,6 @@ TEST_F(XCommPty, EachChunkSentReportsOutEmptyOnce) {
     EXPECT_EQ(outEmpty, sends);
 }
 
-TEST_F(XCommPty, BusyLocksRaiseInsideTheirNotificationOnly) {
-    int sendCode = 0, readCode = 0;
-    char buf[4];
-    Comm.SetOnSend([&](TCustomComm* c) {
-        try {
-            c->SendByte('!');
-        } catch (const EDeviceError& e) {
-            sendCode = e.ErrorCode();
-        }
-    });
-    Comm.SetOnRead([&](TCustomComm* c) {
-        try {
-            c->ReadData(buf, 1);
-        } catch (const EDeviceError& e) {
-            readCode = e.ErrorCode();
-        }
-    });
-    ASSERT_TRUE(Comm.OpenDevice());
-    EXPECT_TRUE(Comm.SendString("ab"));
-    Pty.Send("cd");
-    EXPECT_EQ(Comm.ReadData(buf, 2, 5000), 2u);
-    EXPECT_EQ(sendCode, 4);
-    EXPECT_EQ(readCode, 5);
-    Comm.SetOnSend(nullptr);
-    Comm.SetOnRead(nullptr);
-    EXPECT_TRUE(Comm.SendByte('e'));
-    EXPECT_EQ(Pty.Receive(3), "abe");
-}
-
 TEST_F(XCommPty, CloseWhileABatchWaitsForTheMainThreadRunsItFirst) {
     std::atomic<bool> queued{false};
     platform::SetWakeMainThread([&] { queued = true; });
@@ -247,7 +180,7 @@ TEST_F(XCommPty, CloseWhileABatchWaitsForTheMainThreadRunsItFirst) {
         EXPECT_TRUE(c->Opened()); // the device is closed only after the batch ran
     });
     ASSERT_TRUE(Comm.OpenDevice());
-    Pty.Send("x");
+    ASSERT_TRUE(Pty.Send("x"));
     const auto deadline = std::chrono::steady_clock::now() + kLimit;
     while (!queued && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(1ms);
@@ -275,7 +208,7 @@ TEST_F(XCommPty, WithoutSynchronizeOnDataRunsOnTheEventThread) {
     });
     ASSERT_TRUE(Comm.OpenDevice());
     const std::string all = AllBytes();
-    Pty.Send(all);
+    ASSERT_TRUE(Pty.Send(all));
     ASSERT_TRUE(Until([&] {
         std::lock_guard guard(lock);
         return text.size() >= all.size();
@@ -297,10 +230,10 @@ TEST_F(XCommPty, ExceptionFromOnDataEndsTheLoopUntilReopened) {
         ++failures;
     });
     ASSERT_TRUE(Comm.OpenDevice());
-    Pty.Send("a");
+    ASSERT_TRUE(Pty.Send("a"));
     ASSERT_TRUE(Until([&] { return Comm.EventLoopFailed(); }));
     EXPECT_EQ(calls, 1);
-    Pty.Send("b");
+    ASSERT_TRUE(Pty.Send("b"));
     char buf[2];
     EXPECT_EQ(Comm.ReadData(buf, 2, 300), 2u); // transfers still work
     EXPECT_FALSE(platform::WaitServing([&] { return calls > 1; }, 300ms));
@@ -308,7 +241,7 @@ TEST_F(XCommPty, ExceptionFromOnDataEndsTheLoopUntilReopened) {
     EXPECT_EQ(failures, 1);
     ASSERT_TRUE(Comm.OpenDevice());
     EXPECT_FALSE(Comm.EventLoopFailed());
-    Pty.Send("c");
+    ASSERT_TRUE(Pty.Send("c"));
     ASSERT_TRUE(Until([&] { return calls == 2; }));
 }
 
@@ -316,7 +249,7 @@ TEST_F(XCommPty, HangUpOfTheOtherSideEndsTheLoopAndFailsTransfers) {
     std::atomic<int> failures{0};
     Comm.SetOnEventLoopFailed([&](TCustomComm*, const std::string&) { ++failures; });
     ASSERT_TRUE(Comm.OpenDevice());
-    Pty.HangUp();
+    Pty.CloseMaster();
     ASSERT_TRUE(Until([&] { return Comm.EventLoopFailed(); }));
     char buf[4];
     try {
