@@ -5,18 +5,24 @@
 set -euo pipefail
 build=${1:-build}
 runs=${2:-5}
-program="$build/src/app/qorvel-terminal"
-display=:58
-Xvfb "$display" -screen 0 1280x900x24 >/dev/null 2>&1 &
+program="$(cd "$build" && pwd)/src/app/qorvel-terminal"
+# Let Xvfb pick a free display: a fixed number may be held by another server or a stale lock.
+fdfile=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1280x900x24 3>"$fdfile" >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill "$xvfb" 2>/dev/null || true' EXIT
-for _ in $(seq 1 50); do DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+trap 'kill "$xvfb" 2>/dev/null || true; rm -f "$fdfile"' EXIT
+for _ in $(seq 1 100); do [ -s "$fdfile" ] && break; sleep 0.1; done
+[ -s "$fdfile" ] || { echo "app_startup.sh: Xvfb did not start" >&2; exit 1; }
+display=":$(head -n1 "$fdfile")"
 work=$(mktemp -d)
 for run in $(seq 1 "$runs"); do
     start=$(date +%s%N)
-    (cd "$work" && DISPLAY=$display "$program" >/dev/null 2>&1) &
+    (cd "$work" && DISPLAY=$display exec "$program" >/dev/null 2>"$work/stderr.txt") &
     app=$!
-    until DISPLAY=$display xdotool search --name '^Qorvel Terminal$' >/dev/null 2>&1; do sleep 0.005; done
+    until DISPLAY=$display xdotool search --name '^Qorvel Terminal$' >/dev/null 2>&1; do
+        kill -0 "$app" 2>/dev/null || { echo "app_startup.sh: the program ended before its window showed" >&2; cat "$work/stderr.txt" >&2; exit 1; }
+        sleep 0.005
+    done
     end=$(date +%s%N)
     echo "run $run: $(( (end - start) / 1000000 )) ms to the main window shown"
     kill "$app" 2>/dev/null || true
