@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "emulvt/screen.h"
 #include "platform/debugout.h"
@@ -56,10 +59,24 @@ bool IsCharsetIntroducer(uint8_t Ch) {
 
 // Index of the first control byte at or after From (untranslated input), or N.
 size_t SkipShown(const uint8_t* P, size_t From, size_t N) {
-    // Every control byte is below 0x20: skip eight bytes at a time while none is.
+    size_t j = From;
+#if defined(__SSE2__)
+    // Every control byte is below 0x20: test sixteen bytes at a time and look up the exact set
+    // only for the lanes below 0x20, which are rare in shown text.
+    const __m128i below = _mm_set1_epi8(0x1F);
+    for (; j + 16 <= N; j += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P + j));
+        unsigned mask = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, below), v)));
+        while (mask != 0) {
+            const size_t at = j + size_t(__builtin_ctz(mask));
+            if (kIsControl[P[at]]) return at;
+            mask &= mask - 1;
+        }
+    }
+#endif
+    // Eight bytes at a time while none is below 0x20.
     constexpr uint64_t kOnes = 0x0101010101010101ull;
     constexpr uint64_t kHighs = 0x8080808080808080ull;
-    size_t j = From;
     while (j < N) {
         while (j + 8 <= N) {
             uint64_t word;
@@ -73,22 +90,59 @@ size_t SkipShown(const uint8_t* P, size_t From, size_t N) {
     return N;
 }
 
+// Copies or fills M cells without a library call for the short runs that coloured text makes.
+inline void CopyCells(uint8_t* Dst, const uint8_t* Src, size_t M) {
+    if (M > 16) {
+        std::memcpy(Dst, Src, M);
+    } else if (M >= 8) {
+        uint64_t head, tail;
+        std::memcpy(&head, Src, 8);
+        std::memcpy(&tail, Src + M - 8, 8);
+        std::memcpy(Dst, &head, 8);
+        std::memcpy(Dst + M - 8, &tail, 8);
+    } else if (M >= 4) {
+        uint32_t head, tail;
+        std::memcpy(&head, Src, 4);
+        std::memcpy(&tail, Src + M - 4, 4);
+        std::memcpy(Dst, &head, 4);
+        std::memcpy(Dst + M - 4, &tail, 4);
+    } else {
+        for (size_t t = 0; t < M; ++t)
+            Dst[t] = Src[t];
+    }
+}
+
+inline void FillCells(uint8_t* Dst, uint8_t Value, size_t M) {
+    if (M > 16) {
+        std::memset(Dst, Value, M);
+    } else if (M >= 8) {
+        const uint64_t word = uint64_t(Value) * 0x0101010101010101ull;
+        std::memcpy(Dst, &word, 8);
+        std::memcpy(Dst + M - 8, &word, 8);
+    } else if (M >= 4) {
+        const uint32_t word = uint32_t(Value) * 0x01010101u;
+        std::memcpy(Dst, &word, 4);
+        std::memcpy(Dst + M - 4, &word, 4);
+    } else {
+        for (size_t t = 0; t < M; ++t)
+            Dst[t] = Value;
+    }
+}
+
 // One decimal parameter from position From: leading spaces skipped, saturated at INT32_MAX so
 // that an over-long number still ends the sequence cleanly. Returns the position after it.
 inline int32_t ReadParam(const uint8_t* Buffer, int32_t Length, int32_t From, int32_t& Value) {
     int32_t pos = std::max(From, 0);
     while (pos < Length && Buffer[pos] == ' ')
         ++pos;
-    Value = 0;
-    constexpr int32_t kLimit = INT32_MAX / 10;
-    while (pos < Length && IsDigit(Buffer[pos])) {
-        const int32_t digit = Buffer[pos] - '0';
-        if (Value > kLimit || (Value == kLimit && digit > INT32_MAX % 10))
-            Value = INT32_MAX;
-        else
-            Value = Value * 10 + digit;
-        ++pos;
+    // The digits seen so far never exceed INT32_MAX once capped, so 64 bits cannot overflow.
+    uint64_t value = 0;
+    for (; pos < Length; ++pos) {
+        const uint32_t digit = uint32_t(Buffer[pos]) - '0';
+        if (digit > 9) break;
+        value = std::min<uint64_t>(value * 10 + digit, INT32_MAX);
     }
+    Value = int32_t(value);
     return pos;
 }
 
@@ -141,6 +195,21 @@ void TScreen::WriteChar(uint8_t Ch) {
     }
 }
 
+// WriteLiteralRun for N untranslated bytes without the high bit set, when FCol + N stays within
+// the columns and FCol before the last cell: the cells FCol..FCol+N-1 of this row, nothing else.
+inline void TScreen::WriteRunWithinLine(const uint8_t* S, size_t N) {
+    TLine& line = Row(FRow);
+    CopyCells(line.Txt + FCol, S, N);
+    FillCells(line.Att + FCol, FAttribute, N);
+    if (!FAllInvalid) {
+        FInvRect.Top = std::min(FInvRect.Top, FRow);
+        FInvRect.Bottom = std::max(FInvRect.Bottom, FRow);
+        FInvRect.Left = std::min(FInvRect.Left, FCol);
+        FInvRect.Right = std::max(FInvRect.Right, FCol + int32_t(N) - 1);
+    }
+    FCol = std::min(FCol + int32_t(N), kLastCell);
+}
+
 void TScreen::WriteStr(std::string_view S) {
     const auto* p = reinterpret_cast<const uint8_t*>(S.data());
     const size_t n = S.size();
@@ -160,7 +229,13 @@ void TScreen::WriteStr(std::string_view S) {
                 j = SkipShown(p, i, n);
             }
             if (j > i) {
-                WriteLiteralRun(p + i, j - i);
+                const size_t length = j - i;
+                // Most runs fit the current line as received: no wrap, no translation.
+                if (!FTranslateInput && !FHighBitChars && uint32_t(FCol) < uint32_t(kLastCell) &&
+                    size_t(FCol) + length <= size_t(Cols()))
+                    WriteRunWithinLine(p + i, length);
+                else
+                    WriteLiteralRun(p + i, length);
                 i = j;
                 continue;
             }
@@ -177,8 +252,13 @@ void TScreen::WriteStr(std::string_view S) {
         if (!FTranslateInput && FEscLength > 0 && FEscBuffer[0] == '[') {
             // Parameters of a control sequence; the byte that would fill the buffer, and the
             // final byte, take the ordinary path.
-            while (i < n && FEscLength < kEscBufferSize - 1 && kIsCollectable[p[i]])
-                FEscBuffer[FEscLength++] = p[i++];
+            // Kept in locals: a byte store through FEscBuffer could alias FEscLength.
+            int32_t length = FEscLength;
+            const size_t room = size_t(kEscBufferSize - 1 - std::min(length, kEscBufferSize - 1));
+            const size_t end = n - i < room ? n : i + room;
+            while (i < end && kIsCollectable[p[i]])
+                FEscBuffer[length++] = p[i++];
+            FEscLength = length;
             if (i == n) break;
             if (!kIsCollectable[p[i]]) {
                 // Anything else ends a control sequence as its final byte.
@@ -222,12 +302,18 @@ void TScreen::WriteLiteralRun(const uint8_t* S, size_t N) {
                 for (size_t t = 0; t < m; ++t)
                     txt[t] = shown(S[t]);
             } else {
-                std::memcpy(txt, S, m);
+                CopyCells(txt, S, m);
             }
-            std::memset(line.Att + FCol, FAttribute, m);
+            FillCells(line.Att + FCol, FAttribute, m);
             if (m < k) line.Txt[kLastCell] = shown(S[k - 1]);
-            InvalidateCell(FRow, FCol);
-            InvalidateCell(FRow, FCol + int32_t(m) - 1);
+            // The run's first and last cells, in one update of the change record.
+            if (!FAllInvalid) {
+                const int32_t last = FCol + int32_t(m) - 1;
+                FInvRect.Top = std::min(FInvRect.Top, FRow);
+                FInvRect.Bottom = std::max(FInvRect.Bottom, FRow);
+                FInvRect.Left = std::min(FInvRect.Left, FCol);
+                FInvRect.Right = std::max(FInvRect.Right, last);
+            }
             FCol = std::min(FCol + int32_t(m), kLastCell);
         }
         S += k;
@@ -422,16 +508,29 @@ void TScreen::SelectGraphicRendition() {
         FReverseVideo = false;
         return;
     }
+    // Walked in locals: the codes below store bytes of this object, which the compiler would
+    // otherwise have to assume change FEscBuffer or FEscLength.
+    const uint8_t* const buffer = FEscBuffer;
+    const int32_t length = FEscLength;
     int32_t pos = 1;
-    while (pos < FEscLength) {
-        const uint8_t ch = FEscBuffer[pos];
+    while (pos < length) {
+        const uint8_t ch = buffer[pos];
         // '?' means nothing here; it is passed over like a separator so the walk always advances.
         if (ch == ' ' || ch == ';' || ch == '?') {
             ++pos;
             continue;
         }
-        int32_t code = 0;
-        pos = std::max(ReadParam(FEscBuffer, FEscLength, pos, code), pos + 1);
+        // A run of digits is one code; any other byte counts as a code 0 of one byte. Codes
+        // above the largest known one all mean the same, so the value is capped, not saturated.
+        uint32_t code = 0;
+        if (IsDigit(ch)) {
+            do {
+                code = std::min(code * 10 + uint32_t(buffer[pos] - '0'), 1000u);
+                ++pos;
+            } while (pos < length && IsDigit(buffer[pos]));
+        } else {
+            ++pos;
+        }
         switch (code) {
         case 0:
             FAttribute = kDefaultAttribute;

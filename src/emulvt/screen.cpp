@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace qorvel {
 
@@ -67,8 +70,12 @@ void TLineArray::RotateUp(int32_t Lo, int32_t Hi) {
     for (int32_t q = 0; q < Lo; ++q)
         a[q] = a[q + 1];
     a[Lo] = spare;
-    for (int32_t q = Hi + 1; q < FCount; ++q)
-        a[q] = a[q + 1];
+    // Usually only the spare's old slot lies above Hi: a library call would cost more than it.
+    if (Hi + 2 == FCount)
+        a[Hi + 1] = a[Hi + 2];
+    else
+        for (int32_t q = Hi + 1; q < FCount; ++q)
+            a[q] = a[q + 1];
     a[FCount] = nullptr;
 }
 
@@ -97,10 +104,6 @@ TScreen::TScreen() {
 
 TScreen::~TScreen() = default;
 
-int32_t TScreen::Cols() const {
-    return std::clamp(FColCount, 1, kLineCells);
-}
-
 void TScreen::AdjustLines(int32_t N) {
     if (N == FLines.Count() || N <= 0) return;
     FLines.Resize(N);
@@ -125,11 +128,6 @@ void TScreen::SetBackRowCount(int32_t Value) {
     FFirstBackRow = std::max(FFirstBackRow, std::min(0, 1 - Value));
 }
 
-TLine* TScreen::GetLine(int32_t Index) const {
-    Index = std::clamp(Index, -FBackRowCount, FRowCount - 1);
-    return FLines[Position(Index)];
-}
-
 void TScreen::SetLine(int32_t Index, TLine* Line) {
     Index = std::clamp(Index, -FBackRowCount, FRowCount - 1);
     FLines[Position(Index)] = Line;
@@ -149,19 +147,6 @@ void TScreen::ClearScreen() {
 void TScreen::ClearInvalid() {
     FInvRect = kEmptyInvRect;
     FAllInvalid = false;
-}
-
-void TScreen::InvalidateCell(int32_t Row, int32_t Col) {
-    if (FAllInvalid) return;
-    FInvRect.Top = std::min(FInvRect.Top, Row);
-    FInvRect.Left = std::min(FInvRect.Left, Col);
-    FInvRect.Bottom = std::max(FInvRect.Bottom, Row);
-    FInvRect.Right = std::max(FInvRect.Right, Col);
-}
-
-void TScreen::GotoXY(int32_t X, int32_t Y) {
-    FCol = std::clamp(X, 0, Cols() - 1);
-    FRow = std::clamp(Y, 0, FRowCount - 1);
 }
 
 void TScreen::CursorDown() {
@@ -198,16 +183,31 @@ void TScreen::RestoreCursor() {
 // Scrolling
 
 void TScreen::ApplyBackColor(TLine& Line) const {
-    // Eight attributes at a time: this runs for every line that scrolls into the back rows.
-    constexpr uint64_t kKeep = 0x8F8F8F8F8F8F8F8Full;
+    // Sixteen attributes at a time: this runs for every line that scrolls into the back rows.
     const uint8_t background = uint8_t((uint8_t(FBackColor) & 7) << 4);
-    const uint64_t backgrounds = uint64_t(background) * 0x0101010101010101ull;
     const int32_t cols = Cols();
     int32_t c = 0;
+#if defined(__SSE2__)
+    const __m128i keep = _mm_set1_epi8(char(0x8F));
+    const __m128i backgrounds = _mm_set1_epi8(char(background));
+    auto apply16 = [&](int32_t at) {
+        auto* cell = reinterpret_cast<__m128i*>(Line.Att + at);
+        _mm_storeu_si128(cell, _mm_or_si128(_mm_and_si128(_mm_loadu_si128(cell), keep), backgrounds));
+    };
+    for (; c + 16 <= cols; c += 16)
+        apply16(c);
+    // The last sixteen cells again, overlapping: applying the colour twice changes nothing.
+    if (c < cols && cols >= 16) {
+        apply16(cols - 16);
+        c = cols;
+    }
+#endif
+    constexpr uint64_t kKeep = 0x8F8F8F8F8F8F8F8Full;
+    const uint64_t backgrounds8 = uint64_t(background) * 0x0101010101010101ull;
     for (; c + 8 <= cols; c += 8) {
         uint64_t word;
         std::memcpy(&word, Line.Att + c, sizeof word);
-        word = (word & kKeep) | backgrounds;
+        word = (word & kKeep) | backgrounds8;
         std::memcpy(Line.Att + c, &word, sizeof word);
     }
     for (; c < cols; ++c)

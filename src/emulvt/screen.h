@@ -154,7 +154,12 @@ public:
     void SetBackRowCount(int32_t Value);
     // Row Index: negative = back rows; at or beyond FRowCount = the bottom row; below the
     // oldest back row = the oldest back row.
-    TLine* GetLine(int32_t Index) const;
+    TLine* GetLine(int32_t Index) const {
+        const int32_t lowest = -FBackRowCount;
+        const int32_t highest = FRowCount - 1;
+        Index = Index < lowest ? lowest : (Index > highest ? highest : Index);
+        return FLines[Position(Index)];
+    }
     void SetLine(int32_t Index, TLine* Line);
     TLine* Lines(int32_t Index) const { return GetLine(Index); }
     std::string_view EscBuffer() const {
@@ -163,8 +168,19 @@ public:
 
     void ClearScreen();
     void ClearInvalid();
-    void InvalidateCell(int32_t Row, int32_t Col);
-    void GotoXY(int32_t X, int32_t Y);
+    void InvalidateCell(int32_t Row, int32_t Col) {
+        if (FAllInvalid) return;
+        FInvRect.Top = Row < FInvRect.Top ? Row : FInvRect.Top;
+        FInvRect.Left = Col < FInvRect.Left ? Col : FInvRect.Left;
+        FInvRect.Bottom = Row > FInvRect.Bottom ? Row : FInvRect.Bottom;
+        FInvRect.Right = Col > FInvRect.Right ? Col : FInvRect.Right;
+    }
+    void GotoXY(int32_t X, int32_t Y) {
+        const int32_t lastCol = Cols() - 1;
+        const int32_t lastRow = FRowCount - 1;
+        FCol = X < 0 ? 0 : (X > lastCol ? lastCol : X);
+        FRow = Y < 0 ? 0 : (Y > lastRow ? lastRow : Y);
+    }
     void WriteChar(uint8_t Ch);
     // Same effect as WriteChar for every byte of S, with runs of shown characters stored in bulk.
     void WriteStr(std::string_view S);
@@ -199,9 +215,12 @@ private:
     int32_t Position(int32_t Row) const { return FRowCount - 1 - Row; }
     TLine& Row(int32_t Index) const { return *GetLine(Index); }
     // FColCount as used for cell access: held in 1..kLineCells whatever the owner stored.
-    int32_t Cols() const;
+    int32_t Cols() const {
+        return FColCount < 1 ? 1 : (FColCount > kLineCells ? kLineCells : FColCount);
+    }
     void ApplyBackColor(TLine& Line) const;
     void WriteLiteralRun(const uint8_t* S, size_t N);
+    void WriteRunWithinLine(const uint8_t* S, size_t N);
     void CollectEscape(uint8_t Ch);
     void ProcessControlSequence(uint8_t Final);
     void SelectGraphicRendition();

@@ -2,6 +2,7 @@
 // tables, raw runs, diagnostics, and the bulk path of WriteStr against WriteChar.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -52,6 +53,9 @@ TEST(InterpreterCursor, MovesAndClamps) {
         {"huge parameters saturate", "\x1b[99999999999999999999;99999999999999999999H", 24, 79},
         {"huge CUF with wrap", "\x1b[?7h\x1b[99999999999999999999C", 1, 2147483647 - 80},
         {"huge CUU", "\x1b[25;1H\x1b[99999999999999999999A", 0, 0},
+        // 2^32 + 5: a reader that wraps instead of saturating lands on row and column 4.
+        {"parameters wrapping at 32 bits still saturate", "\x1b[4294967301;4294967301H", 24, 79},
+        {"largest parameter exact", "\x1b[2147483647;2147483647H", 24, 79},
     };
     for (const CursorCase& c : cases) {
         TScreen s;
@@ -148,6 +152,10 @@ TEST(InterpreterSgr, AttributesAndReverseVideo) {
         {"empty SGR ends reverse", "\x1b[7m\x1b[m", 0x07, false, 0},
         {"question mark passed over", "\x1b[?31;?44?m", 0x41, false, 0},
         {"huge code is invalid", "\x1b[99999999999999999999;32m", 0x02, false, 1},
+        // 2^32 + 31 and 2^32 + 7 would read as red and reverse if the code wrapped.
+        {"code wrapping to a colour is invalid", "\x1b[32m\x1b[4294967327m", 0x02, false, 1},
+        {"code wrapping to reverse is invalid", "\x1b[4294967303m", 0x07, false, 1},
+        {"leading zeros", "\x1b[0031;00044m", 0x41, false, 0},
         {"spaces between codes", "\x1b[ 31 ; 44 m", 0x41, false, 0},
     };
     for (const SgrCase& c : cases) {
@@ -458,6 +466,51 @@ TEST(InterpreterWriteStr, EqualsWriteCharByteForByte) {
             if (HasFatalFailure()) return;
         }
     }
+}
+
+// Every short run length from every column near the end of the line: the bulk store must write
+// exactly the cells the byte path writes and record the same changed rectangle.
+TEST(InterpreterWriteStr, ShortRunsAtEveryColumnNearTheLineEnd) {
+    SinkCapture quiet;
+    for (int cols : {132, 161}) {
+        for (bool wrap : {false, true}) {
+            for (int col = 0; col < kLineCells + 2; col += col < 112 ? 16 : 1) {
+                for (size_t length = 1; length <= 40; ++length) {
+                    std::string run;
+                    for (size_t k = 0; k < length; ++k)
+                        run += char('A' + (k * 7 + size_t(col)) % 26);
+                    TScreen bytewise, bulk;
+                    for (TScreen* s : {&bytewise, &bulk}) {
+                        Prepare(*s, 3, cols, 2);
+                        s->FAutoWrap = wrap;
+                        s->FAttribute = 0x5A;
+                        s->FRow = 1;
+                        s->FCol = col; // may lie past the column count, as after tabs
+                    }
+                    Feed(bytewise, run);
+                    bulk.WriteStr(run);
+                    ExpectSameState(bytewise, bulk,
+                                    std::to_string(cols) + (wrap ? " wrap" : " no wrap") + " column " +
+                                        std::to_string(col) + " length " + std::to_string(length));
+                    if (HasFatalFailure()) return;
+                }
+            }
+        }
+    }
+}
+
+// Hand-made parameter text, as a caller of ProcessEscape may leave it: a byte that is neither a
+// digit nor a separator counts as code 0 and the walk goes on after it.
+TEST(InterpreterSgr, OtherByteInTheParametersCountsAsCodeZero) {
+    SinkCapture quiet;
+    TScreen s;
+    Prepare(s);
+    const std::string text = "[31;1x32";
+    std::memcpy(s.FEscBuffer, text.data(), text.size());
+    s.FEscLength = int32_t(text.size());
+    s.ProcessEscape('m');
+    EXPECT_EQ(s.FAttribute, 0x02);
+    EXPECT_TRUE(quiet.Lines.empty());
 }
 
 } // namespace

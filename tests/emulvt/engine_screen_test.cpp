@@ -2,6 +2,7 @@
 // resizing, owner limits and the change record.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "engine_test_util.h"
@@ -130,6 +131,25 @@ TEST(ScreenBackRows, BackColorReplacesOnlyTheBackgroundOfVisibleCells) {
     plain.GetLine(0)->Att[0] = 0x0F;
     Feed(plain, "\n\n\n");
     EXPECT_EQ(plain.GetLine(-1)->Att[0], 0x0F);
+}
+
+// Column counts around the widths the colour is applied in at once, and past the cells.
+TEST(ScreenBackRows, BackColorCoversExactlyTheColumnsForEveryWidth) {
+    for (int cols : {1, 7, 8, 9, 15, 16, 17, 31, 32, 33, 80, 132, 145, 160, 161, 200}) {
+        TScreen s;
+        Prepare(s, 2, cols, 3);
+        s.FBackColor = vtsCyan;
+        for (int c = 0; c < kLineCells; ++c)
+            s.GetLine(0)->Att[c] = uint8_t(c * 37); // every bit pattern, blink bit included
+        Feed(s, "\n\n");
+        const TLine* back = s.GetLine(-1);
+        const int visible = std::min(cols, kLineCells);
+        for (int c = 0; c < kLineCells; ++c) {
+            const uint8_t was = uint8_t(c * 37);
+            const uint8_t want = c < visible ? uint8_t((was & 0x8F) | 0x60) : was;
+            ASSERT_EQ(back->Att[c], want) << "columns " << cols << ", cell " << c;
+        }
+    }
 }
 
 TEST(ScreenBackRows, OneBackRowNeverHoldsALineTwice) {
