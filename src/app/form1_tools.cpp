@@ -98,13 +98,16 @@ void TForm1::Button3Click() {
 // ---- Help and About
 
 void TForm1::Help2Click() {
-    // The page in the working folder comes first; a program started elsewhere still finds the copy
-    // installed next to it.
+    // The page in the working folder comes first; a program started elsewhere (from the desktop menu)
+    // still finds the copy beside the build's executable or the installed one under share/.
     QFileInfo page(QDir::current(), QString::fromLatin1(kHelpFile));
-    if (!page.exists()) {
-        const QFileInfo installed(QDir(QCoreApplication::applicationDirPath()),
-                                  QString::fromLatin1(kHelpFile));
-        if (installed.exists()) page = installed;
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    for (const QString& fallback :
+         {QString::fromLatin1(kHelpFile),
+          QStringLiteral("../share/qorvel-terminal/") + QString::fromLatin1(kHelpFile)}) {
+        if (page.exists()) break;
+        const QFileInfo candidate(programDir, fallback);
+        if (candidate.exists()) page = candidate;
     }
     const QUrl url = QUrl::fromLocalFile(page.absoluteFilePath());
     if (HelpOpener())
