@@ -43,7 +43,7 @@ seed("g_sets_other", E + b")0" + E + b"*B" + E + b"+9" + E + b"(Z" + E + b" F" +
 seed("raw_runs", CSI + b"1;4I\x00A\x00B" + CSI + b"1I\x1bC" + CSI + b"1;3I\x1b\x1b\x1bD" + CSI + b"2;5IE"
      + CSI + b"9IF" + CSI + b"0IG" + CSI + b"4IH", mode=DIFF)
 seed("raw_run_long", CSI + b"1;1000I" + bytes(range(256)) * 4 + b"after", mode=DIFF | (5 << 3))
-seed("special_key", CSI + b"3;1;2;3;4I" + CSI + b"3I" + CSI + b"3;4095;65535;1;99999I")
+seed("private_key_seq", CSI + b"3;1;2;3;4I" + CSI + b"3I" + CSI + b"3;4095;65535;1;99999I")
 seed("huge_params", CSI + b"99999999999999999999A" + CSI + b"2147483647B" + CSI + b"2147483647C"
      + CSI + b"2147483648D" + CSI + b"99;999H" + CSI + b"2147483648;2147483648r" + CSI + b"4294967295@"
      + CSI + b"4294967295P" + CSI + b"4294967295L" + CSI + b"4294967295M" + CSI + b"99999999999999m"
