@@ -4,6 +4,10 @@ if(QORVEL_GUI)
     add_library(emulvt_view STATIC
         ${CMAKE_CURRENT_LIST_DIR}/emul_vt.cpp
         ${CMAKE_CURRENT_LIST_DIR}/emul_vt.h
+        ${CMAKE_CURRENT_LIST_DIR}/emul_vt_internal.h
+        ${CMAKE_CURRENT_LIST_DIR}/emul_vt_keys.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/emul_vt_paint.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/emul_vt_scroll.cpp
         ${CMAKE_CURRENT_LIST_DIR}/view_accessible.cpp
         ${CMAKE_CURRENT_LIST_DIR}/view_accessible.h
         ${CMAKE_CURRENT_LIST_DIR}/view_glyphs.cpp

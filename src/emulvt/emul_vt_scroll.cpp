@@ -1,0 +1,160 @@
+#include <QFocusEvent>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QStyleHints>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+
+#include "emulvt/emul_vt.h"
+#include "emulvt/emul_vt_internal.h"
+
+namespace qorvel {
+
+using view_detail::kLastCellColumn;
+using view_detail::kLastVisibleRow;
+
+namespace {
+
+constexpr int kCaretOffsetX = 2;
+constexpr int kCaretOffsetY = 3;
+
+// Halves go to the even neighbour, whatever the floating-point rounding mode.
+int RoundHalfEven(double Value) {
+    const double lower = std::floor(Value);
+    const double diff = Value - lower;
+    if (diff > 0.5) return int(lower) + 1;
+    if (diff < 0.5) return int(lower);
+    return (std::fmod(lower, 2.0) == 0.0) ? int(lower) : int(lower) + 1;
+}
+
+} // namespace
+
+// --- geometry ------------------------------------------------------------------------------------
+
+int TCustomEmulVT::ColumnPos(int Col) const {
+    return FColumnPos[std::clamp(Col, 0, kColumnPositions - 1)];
+}
+
+int TCustomEmulVT::RowPos(int VisibleRow) const {
+    return FRowPos[std::clamp(VisibleRow, 0, kRowPositions - 1)];
+}
+
+int TCustomEmulVT::PixelToRow(int Y) const {
+    for (int i = std::min(Rows() - 1, kRowPositions - 1); i >= 1; --i)
+        if (FRowPos[i] <= Y - FTopMargin) return i;
+    return 0;
+}
+
+QRect TCustomEmulVT::CaretCellRect() const {
+    const int row = FScreen->FRow - FTopLine;
+    if (row < 0 || row > kLastVisibleRow || FCharWidth <= 0 || FLineHeight <= 0) return QRect();
+    const int col = std::min(FScreen->FCol, kLastCellColumn);
+    return QRect(FColumnPos[col] + FLeftMargin, FRowPos[row] + FTopMargin, FCharWidth, FLineHeight);
+}
+
+// --- scroll bar --------------------------------------------------------------------------------
+
+void TCustomEmulVT::AdjustScrollBar() {
+    if (FScrollBar->isHidden()) return;
+    const int minimum = FScreen->FFirstBackRow;
+    int visible = Rows();
+    if (FLineHeight > 0) {
+        visible = std::max(0, RoundHalfEven(double(height() - FTopMargin - FBottomMargin) / FLineHeight));
+        if (Rows() < visible) visible = Rows();
+    }
+    const int maximum = Rows() - visible;
+    FAdjustingScrollBar = true;
+    FScrollBar->setRange(minimum, std::max(minimum, maximum));
+    FScrollBar->setValue(FTopLine);
+    FScrollBar->setSingleStep(1);
+    FScrollBar->setPageStep(std::max(1, visible));
+    FScrollBar->setEnabled(maximum > minimum);
+    FAdjustingScrollBar = false;
+}
+
+void TCustomEmulVT::ScrollBarScroll(int ScrollPos) {
+    FTopLine = ScrollPos;
+    SetCaret();
+    repaint();
+    NotifyAccessible();
+    setFocus(Qt::OtherFocusReason);
+}
+
+void TCustomEmulVT::resizeEvent(QResizeEvent*) {
+    FScrollBar->setGeometry(width() - kScrollBarWidth, 0, kScrollBarWidth, height());
+}
+
+// --- focus and caret -------------------------------------------------------------------------
+
+void TCustomEmulVT::focusInEvent(QFocusEvent*) {
+    FScreen->FHasFocus = true;
+    if (FCaretEnabled) {
+        FCaretCreated = true;
+        SetCaret();
+        if (!FScreen->FCursorOff) ShowCaret();
+        const int flash = QGuiApplication::styleHints()->cursorFlashTime();
+        if (flash > 0) FCaretTimer->start(flash / 2);
+    }
+    InstallAppMessageHook(true);
+}
+
+void TCustomEmulVT::focusOutEvent(QFocusEvent*) {
+    FScreen->FHasFocus = false;
+    if (FCaretEnabled) {
+        HideCaret();
+        FCaretCreated = false;
+        FCaretTimer->stop();
+    }
+    InstallAppMessageHook(false);
+}
+
+void TCustomEmulVT::mousePressEvent(QMouseEvent* Event) {
+    QWidget::mousePressEvent(Event);
+    if (Event->button() == Qt::LeftButton) setFocus(Qt::MouseFocusReason);
+}
+
+void TCustomEmulVT::SetCaret() {
+    QRect caret;
+    const int row = FScreen->FRow - FTopLine;
+    if (row >= 0 && row <= kLastVisibleRow && FLineHeight > 0) {
+        const int col = std::min(FScreen->FCol, kColumnPositions - 1);
+        caret = QRect(FColumnPos[col] + FLeftMargin + kCaretOffsetX,
+                      FRowPos[row] + FTopMargin + kCaretOffsetY, kCaretWidth, FLineHeight);
+    }
+    if (caret == FCaretRect) return;
+    if (FCaretShown) {
+        InvalidateRect(FCaretRect);
+        InvalidateRect(caret);
+    }
+    FCaretRect = caret;
+}
+
+void TCustomEmulVT::ShowCaret() {
+    if (FCaretShown) return;
+    FCaretShown = true;
+    FCaretBlinkOn = true;
+    if (FCaretTimer->isActive()) FCaretTimer->start(); // a shown caret starts a fresh blink
+    InvalidateRect(FCaretRect);
+}
+
+void TCustomEmulVT::HideCaret() {
+    if (!FCaretShown) return;
+    FCaretShown = false;
+    InvalidateRect(FCaretRect);
+}
+
+void TCustomEmulVT::ToggleCaretBlink() {
+    FCaretBlinkOn = !FCaretBlinkOn;
+    if (FCaretShown && !FCaretRect.isEmpty()) update(FCaretRect);
+}
+
+void TCustomEmulVT::CursorVisibleHandler(TScreen*) {
+    if (FScreen->FCursorOff) {
+        if (FCaretShown) HideCaret();
+    } else if (FScreen->FHasFocus && FCaretCreated && !FCaretShown) {
+        ShowCaret();
+    }
+}
+} // namespace qorvel
