@@ -1,6 +1,7 @@
 #include "platform/comm_posix.h"
 
 #include "platform/termios2.h"
+#include "platform/termios_map.h"
 
 #include <algorithm>
 #include <atomic>
@@ -93,25 +94,6 @@ void SetModemLine(int fd, int line, bool on, bool& ok, int& error) {
     }
 }
 
-std::uint8_t ByteSizeOf(tcflag_t cflag) {
-    switch (cflag & CSIZE) {
-    case CS5: return 5;
-    case CS6: return 6;
-    case CS7: return 7;
-    default: return 8;
-    }
-}
-
-std::uint8_t ParityOf(tcflag_t cflag) {
-    if (!(cflag & PARENB)) return NOPARITY;
-    if (cflag & CMSPAR) return (cflag & PARODD) ? MARKPARITY : SPACEPARITY;
-    return (cflag & PARODD) ? ODDPARITY : EVENPARITY;
-}
-
-// The termios bits that the control block decides and that a device may refuse.
-constexpr tcflag_t kCheckedCflags = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
-constexpr tcflag_t kCheckedIflags = IXON | IXOFF | INPCK;
-
 class TPosixCommDevice final : public TCommDevice {
 public:
     TPosixCommDevice(int fd, int wakeFd, int dataFd) : FFd(fd), FWakeFd(wakeFd), FDataFd(dataFd) {}
@@ -144,7 +126,6 @@ private:
     std::size_t TakeQueued(std::uint8_t* to, std::size_t count);
     void MarkGone();
     void UpdateLineState();
-    DCB StateFromTermios(const termios& t) const;
 
     const int FFd;
     const int FWakeFd; // wakes the event wait: mask changed, queue room freed
@@ -191,52 +172,29 @@ bool TPosixCommDevice::Init() {
     FPty = IsPseudoTerminal(FFd);
     FModemLines = ioctl(FFd, TIOCMGET, &FModem) == 0;
     FCounters = !FPty && ioctl(FFd, TIOCGICOUNT, &FCounts) == 0;
-    FDcb = DCB{};
-    FDcb.DCBlength = kDcbLength;
-    FDcb.fDtrControl = DTR_CONTROL_ENABLE; // opening a tty raises DTR and RTS
-    FDcb.fRtsControl = RTS_CONTROL_ENABLE;
-    FDcb = StateFromTermios(t);
-    return true;
-}
-
-DCB TPosixCommDevice::StateFromTermios(const termios& t) const {
-    DCB dcb = FDcb;
-    dcb.fBinary = 1;
-    dcb.fOutX = (t.c_iflag & IXON) != 0;
-    dcb.fInX = (t.c_iflag & IXOFF) != 0;
-    dcb.XonChar = char(t.c_cc[VSTART]);
-    dcb.XoffChar = char(t.c_cc[VSTOP]);
-    // A pseudo-terminal forces its own line format and has no speed: report what was accepted.
-    if (FPty && dcb.BaudRate != 0) return dcb;
     std::uint32_t baud = 0;
-    if (GetLineSpeed(FFd, baud)) dcb.BaudRate = baud;
-    dcb.ByteSize = ByteSizeOf(t.c_cflag);
-    dcb.Parity = ParityOf(t.c_cflag);
-    if (!(t.c_cflag & CSTOPB))
-        dcb.StopBits = ONESTOPBIT;
-    else if (dcb.StopBits != ONE5STOPBITS)
-        dcb.StopBits = TWOSTOPBITS;
-    return dcb;
+    GetLineSpeed(FFd, baud);
+    DCB opened{};
+    opened.DCBlength = kDcbLength;
+    opened.fDtrControl = DTR_CONTROL_ENABLE; // opening a tty raises DTR and RTS
+    opened.fRtsControl = RTS_CONTROL_ENABLE;
+    FDcb = DcbFromTermios(t, baud, opened);
+    return true;
 }
 
 bool TPosixCommDevice::GetCommState(DCB& dcb) {
     std::lock_guard lock(FLock);
     termios t{};
-    if (tcgetattr(FFd, &t) != 0) {
+    std::uint32_t baud = 0;
+    if (tcgetattr(FFd, &t) != 0 || !GetLineSpeed(FFd, baud)) {
         SetLastError(errno);
         return false;
     }
-    dcb = StateFromTermios(t);
+    dcb = DcbFromTermios(t, baud, FDcb);
     return true;
 }
 
 bool TPosixCommDevice::SetCommState(const DCB& dcb) {
-    // Speed 0 would mean "hang up" to termios; the other values have no termios form.
-    if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SPACEPARITY ||
-        dcb.StopBits > TWOSTOPBITS) {
-        SetLastError(EINVAL);
-        return false;
-    }
     std::lock_guard lock(FLock);
     termios old{};
     std::uint32_t oldBaud = 0;
@@ -245,61 +203,37 @@ bool TPosixCommDevice::SetCommState(const DCB& dcb) {
         return false;
     }
     termios t = old;
-    cfmakeraw(&t);
-    t.c_cflag &= ~kCheckedCflags;
-    t.c_cflag |= CLOCAL | CREAD;
-    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-    t.c_cflag |= kSizes[dcb.ByteSize - 5];
-    switch (dcb.Parity) {
-    case ODDPARITY: t.c_cflag |= PARENB | PARODD; break;
-    case EVENPARITY: t.c_cflag |= PARENB; break;
-    case MARKPARITY: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case SPACEPARITY: t.c_cflag |= PARENB | CMSPAR; break;
-    default: break;
+    if (!DcbToTermios(dcb, t)) {
+        SetLastError(EINVAL);
+        return false;
     }
-    // With 5 data bits the UART sends 1.5 stop bits for CSTOPB; otherwise 2 is the nearest.
-    if (dcb.StopBits != ONESTOPBIT) t.c_cflag |= CSTOPB;
-    if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) t.c_cflag |= CRTSCTS;
-    t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
-    if (dcb.fOutX) t.c_iflag |= IXON;
-    if (dcb.fInX) t.c_iflag |= IXOFF;
-    if (dcb.fParity && dcb.Parity != NOPARITY) t.c_iflag |= INPCK;
-    t.c_cc[VSTART] = cc_t(dcb.XonChar);
-    t.c_cc[VSTOP] = cc_t(dcb.XoffChar);
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
+    // A pseudo-terminal refuses (EINVAL) a format it would have to change when nothing else
+    // changes, so it is asked for what it holds.
+    if (FPty) PseudoTerminalForm(t);
+    const bool custom = StandardSpeed(dcb.BaudRate) == B0;
 
     const auto restore = [&](int error) {
         tcsetattr(FFd, TCSANOW, &old);
-        SetLineSpeed(FFd, oldBaud);
+        if (HasCustomSpeed(old)) SetLineSpeed(FFd, oldBaud);
         SetLastError(error);
         return false;
     };
     if (tcsetattr(FFd, TCSANOW, &t) != 0) return restore(errno);
-    if (!SetLineSpeed(FFd, dcb.BaudRate)) return restore(errno);
+    if (custom && !SetLineSpeed(FFd, dcb.BaudRate)) return restore(errno);
     // tcsetattr succeeds when only some changes took effect: compare what the device holds.
-    // A pseudo-terminal forces 8 data bits and no parity and has no speed, so only a failed
-    // call counts there.
-    if (!FPty) {
-        termios back{};
-        std::uint32_t baud = 0;
-        if (tcgetattr(FFd, &back) != 0 || !GetLineSpeed(FFd, baud)) return restore(errno);
-        const std::uint64_t diff = baud > dcb.BaudRate ? baud - dcb.BaudRate : dcb.BaudRate - baud;
-        if ((back.c_cflag & kCheckedCflags) != (t.c_cflag & kCheckedCflags) ||
-            (back.c_iflag & kCheckedIflags) != (t.c_iflag & kCheckedIflags) ||
-            back.c_cc[VSTART] != t.c_cc[VSTART] || back.c_cc[VSTOP] != t.c_cc[VSTOP] ||
-            diff * 100 > std::uint64_t(dcb.BaudRate) * kBaudTolerancePercent)
-            return restore(EINVAL);
-    }
-    // DTR and RTS lines. Handshake on DTR has no termios form: the line is raised so the peer
-    // may send. RTS under CRTSCTS belongs to the kernel; toggle mode leaves RTS off while idle.
+    termios back{};
+    std::uint32_t baud = 0;
+    if (tcgetattr(FFd, &back) != 0 || !GetLineSpeed(FFd, baud)) return restore(errno);
+    const std::uint64_t diff = baud > dcb.BaudRate ? baud - dcb.BaudRate : dcb.BaudRate - baud;
+    if ((back.c_cflag & kDcbCflags) != (t.c_cflag & kDcbCflags) ||
+        (back.c_iflag & kDcbIflags) != (t.c_iflag & kDcbIflags) || back.c_cc[VSTART] != t.c_cc[VSTART] ||
+        back.c_cc[VSTOP] != t.c_cc[VSTOP] || diff * 100 > std::uint64_t(dcb.BaudRate) * kBaudTolerancePercent)
+        return restore(EINVAL);
     bool ok = true;
     int error = 0;
-    SetModemLine(FFd, TIOCM_DTR, dcb.fDtrControl != DTR_CONTROL_DISABLE, ok, error);
-    if (dcb.fRtsControl != RTS_CONTROL_HANDSHAKE)
-        SetModemLine(FFd, TIOCM_RTS, dcb.fRtsControl == RTS_CONTROL_ENABLE, ok, error);
-    else
-        SetModemLine(FFd, TIOCM_RTS, true, ok, error);
+    const TModemLines lines = ModemLinesOf(dcb);
+    SetModemLine(FFd, TIOCM_DTR, lines.Dtr, ok, error);
+    SetModemLine(FFd, TIOCM_RTS, lines.Rts, ok, error);
     if (!ok) return restore(error);
     FDcb = dcb;
     return true;

@@ -1,6 +1,7 @@
 // The POSIX communications device against real pseudo-terminals.
 #include "platform/comm_posix.h"
 #include "platform/termios2.h"
+#include "platform/termios_map.h"
 #include "pty_helper.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,8 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <future>
+#include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace qorvel::platform {
@@ -28,6 +31,28 @@ DCB BaseDcb() {
     dcb.XoffChar = 0x13;
     dcb.EvtChar = '\n';
     return dcb;
+}
+
+// What stty prints for the terminal open on `fd` (handed over as its standard input, so the
+// exclusive open does not keep it out).
+std::string SttySpeed(int fd) {
+    int out[2];
+    if (pipe(out) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fd, 0);
+        dup2(out[1], 1);
+        execlp("stty", "stty", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    std::string text;
+    char buffer[512];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, std::size_t(n));
+    close(out[0]);
+    waitpid(pid, nullptr, 0);
+    return text;
 }
 
 class PosixComm : public ::testing::Test {
@@ -142,29 +167,51 @@ TEST_F(PosixComm, SettingsReachTheLine) {
 }
 
 TEST_F(PosixComm, LineFormatAndSpeedAreAcceptedOnAPseudoTerminal) {
-    // A pseudo-terminal forces 8 data bits and no parity; what was accepted is reported.
+    // A pseudo-terminal forces 8 data bits and no parity and keeps the rest: every format is
+    // accepted, also when the forced one is all that would change, and it reports what it holds.
     const struct {
         std::uint32_t Baud;
         std::uint8_t Size, Parity, Stop;
+        speed_t Code; // B0: the custom path
     } kCases[] = {
-        {110, 5, NOPARITY, ONE5STOPBITS},     {115200, 7, EVENPARITY, ONESTOPBIT},
-        {250000, 6, MARKPARITY, TWOSTOPBITS}, {31250, 8, SPACEPARITY, ONESTOPBIT},
-        {9600, 8, ODDPARITY, TWOSTOPBITS},
+        {110, 5, NOPARITY, ONE5STOPBITS, B110},       {115200, 7, EVENPARITY, ONESTOPBIT, B115200},
+        {115200, 7, NOPARITY, ONESTOPBIT, B115200},   {250000, 6, MARKPARITY, TWOSTOPBITS, B0},
+        {31250, 8, SPACEPARITY, ONESTOPBIT, B0},      {9600, 8, ODDPARITY, TWOSTOPBITS, B9600},
+        {9600, 8, EVENPARITY, TWOSTOPBITS, B9600},    {3000000, 8, EVENPARITY, ONESTOPBIT, B3000000},
+        {3000000, 6, NOPARITY, ONESTOPBIT, B3000000}, {14400, 5, EVENPARITY, ONESTOPBIT, B0},
     };
     for (const auto& c : kCases) {
+        SCOPED_TRACE(std::to_string(c.Baud) + " " + std::to_string(c.Size) + "/" + std::to_string(c.Parity) +
+                     "/" + std::to_string(c.Stop));
         DCB dcb = BaseDcb();
         dcb.BaudRate = c.Baud;
         dcb.ByteSize = c.Size;
         dcb.Parity = c.Parity;
         dcb.StopBits = c.Stop;
-        ASSERT_TRUE(Device->SetCommState(dcb)) << c.Baud;
+        ASSERT_TRUE(Device->SetCommState(dcb)) << SystemErrorText(GetLastError());
+        DCB held = dcb;
+        held.ByteSize = 8;
+        held.Parity = NOPARITY;
+        if (c.Stop == ONE5STOPBITS) held.StopBits = TWOSTOPBITS;
         DCB back{};
         ASSERT_TRUE(Device->GetCommState(back));
-        EXPECT_EQ(back, dcb) << c.Baud;
+        EXPECT_EQ(back, held);
+        const termios t = Pty.Termios();
+        EXPECT_EQ(t.c_cflag & (CSIZE | PARENB), tcflag_t(CS8));
+        EXPECT_EQ((t.c_cflag & CSTOPB) != 0, c.Stop != ONESTOPBIT);
         std::uint32_t speed = 0;
         ASSERT_TRUE(GetLineSpeed(Pty.Slave, speed));
-        EXPECT_EQ(speed, c.Baud); // BOTHER: any rate, also non-standard ones
-        EXPECT_EQ((Pty.Termios().c_cflag & CSTOPB) != 0, c.Stop != ONESTOPBIT) << c.Baud;
+        EXPECT_EQ(speed, c.Baud);
+        if (c.Code != B0) {
+            // Other tools read a standard rate back as itself, not as the custom-speed flag.
+            EXPECT_EQ(cfgetospeed(&t), c.Code);
+            EXPECT_EQ(cfgetispeed(&t), c.Code);
+            EXPECT_NE(SttySpeed(Pty.Slave).find("speed " + std::to_string(c.Baud) + " baud;"),
+                      std::string::npos)
+                << SttySpeed(Pty.Slave);
+        } else {
+            EXPECT_TRUE(HasCustomSpeed(t));
+        }
     }
 }
 
@@ -180,6 +227,8 @@ TEST_F(PosixComm, ImpossibleSettingsAreRefusedAndKeepTheOldOnes) {
         {"parity 5", [](DCB& d) { d.Parity = 5; }},
         {"stop bits 3", [](DCB& d) { d.StopBits = 3; }},
         {"speed 0 (would hang up)", [](DCB& d) { d.BaudRate = 0; }},
+        {"1.5 stop bits at 6 data bits", [](DCB& d) { d.ByteSize = 6, d.StopBits = ONE5STOPBITS; }},
+        {"1.5 stop bits at 8 data bits", [](DCB& d) { d.StopBits = ONE5STOPBITS; }},
     };
     for (const auto& c : kCases) {
         DCB dcb = good;

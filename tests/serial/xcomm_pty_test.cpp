@@ -1,8 +1,8 @@
 // The serial component on real pseudo-terminals: lifecycle, byte transparency, the event thread
 // and its hand-over to the main thread, busy locks, closing during a dispatch, hang-up.
+#include "../platform/pty_helper.h"
 #include "platform/mainthread.h"
 #include "serial/xcomm.h"
-#include "../platform/pty_helper.h"
 
 #include <gtest/gtest.h>
 
@@ -268,6 +268,78 @@ TEST_F(XCommPty, HangUpOfTheOtherSideEndsTheLoopAndFailsTransfers) {
     Comm.CloseDevice();
     EXPECT_EQ(failures, 1);
     EXPECT_FALSE(Comm.Opened());
+}
+
+TEST(XCommPtyFormats, EveryDialogFormatOpensAndReportsWhatThePseudoTerminalHolds) {
+    for (int bits = 5; bits <= 8; ++bits)
+        for (TParity parity : {TParity::paNone, TParity::paOdd, TParity::paEven})
+            for (TStopBits stop : {TStopBits::sb1, TStopBits::sb2}) {
+                SCOPED_TRACE(std::to_string(bits) + std::string(ParityNames[static_cast<int>(parity)]) +
+                             std::string(StopBitsNames[static_cast<int>(stop)]));
+                test::TPty pty;
+                TXComm comm;
+                comm.SetDeviceName(pty.Name);
+                comm.DataControl().SetDataBits(TDataBits(bits - 4));
+                comm.DataControl().SetParity(parity);
+                comm.DataControl().SetStopBits(stop);
+                try {
+                    ASSERT_TRUE(comm.OpenDevice());
+                } catch (const EDeviceError& e) {
+                    FAIL() << e.what();
+                }
+                EXPECT_EQ(comm.DataControl().DataBits(), TDataBits::db8);
+                EXPECT_EQ(comm.DataControl().Parity(), TParity::paNone);
+                EXPECT_EQ(comm.DataControl().StopBits(), stop);
+                EXPECT_EQ((pty.Termios().c_cflag & CSTOPB) != 0, stop == TStopBits::sb2);
+                EXPECT_TRUE(comm.SendString("ok"));
+                EXPECT_EQ(pty.Receive(2), "ok");
+                comm.CloseDevice();
+            }
+}
+
+TEST_F(XCommPty, FormatAndSpeedChangesWhileOpenAreAccepted) {
+    ASSERT_TRUE(Comm.OpenDevice());
+    Comm.DataControl().SetParity(TParity::paEven); // only the parity changes: the pty keeps none
+    Comm.DataControl().SetDataBits(TDataBits::db7);
+    Comm.DataControl().SetParity(TParity::paNone);
+    Comm.DataControl().SetStopBits(TStopBits::sb2);
+    EXPECT_EQ(Comm.DataControl().StopBits(), TStopBits::sb2);
+    // 1.5 stop bits exist only beside 5 data bits.
+    try {
+        Comm.DataControl().SetStopBits(TStopBits::sb1p5);
+        ADD_FAILURE() << "1.5 stop bits at 7 data bits were accepted";
+    } catch (const EDeviceError& e) {
+        EXPECT_EQ(e.ErrorCode(), kErrUpdateDCB);
+        EXPECT_EQ(std::string(e.what()), "Unable to update device control block.");
+    }
+    EXPECT_EQ(Comm.DataControl().StopBits(), TStopBits::sb2); // the device kept the old format
+    Comm.DataControl().SetDataBits(TDataBits::db5);
+    Comm.DataControl().SetStopBits(TStopBits::sb2);
+    Comm.DataControl().SetStopBits(TStopBits::sb1p5);
+
+    const struct {
+        TBaudRate Rate;
+        std::uint32_t Value;
+        speed_t Code; // B0: the custom path
+    } kSpeeds[] = {
+        {TBaudRate::br115200, 115200, B115200}, {TBaudRate::br57600, 57600, B57600},
+        {TBaudRate::br256000, 256000, B0},      {TBaudRate::br9600, 9600, B9600},
+        {TBaudRate::brCustom, 250000, B0},      {TBaudRate::brCustom, 3000000, B3000000},
+    };
+    for (const auto& c : kSpeeds) {
+        SCOPED_TRACE(c.Value);
+        Comm.SetBaudRate(c.Rate);
+        Comm.SetBaudValue(c.Value);
+        EXPECT_EQ(Comm.BaudValue(), c.Value);
+        EXPECT_EQ(Comm.BaudRate(), c.Rate);
+        const termios t = Pty.Termios();
+        if (c.Code != B0)
+            EXPECT_EQ(cfgetospeed(&t), c.Code);
+        else
+            EXPECT_EQ(cfgetospeed(&t) & CBAUDEX, tcflag_t(CBAUDEX));
+    }
+    EXPECT_TRUE(Comm.SendString("still"));
+    EXPECT_EQ(Pty.Receive(5), "still");
 }
 
 } // namespace
