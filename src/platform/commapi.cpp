@@ -29,7 +29,9 @@ std::string SystemErrorText(int error) {
     return strerror_r(error, buffer, sizeof buffer);
 }
 
-TStopEvent::TStopEvent() : FFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+TStopEvent::TStopEvent() : FFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (FFd < 0) SetLastError(errno);
+}
 
 TStopEvent::~TStopEvent() {
     if (FFd >= 0) close(FFd);

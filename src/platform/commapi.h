@@ -157,6 +157,7 @@ std::string SystemErrorText(int error);
 // woken by another thread. Set stays set until Reset.
 class TStopEvent {
 public:
+    // Check Valid(): without the eventfd (last error set) nothing could ever be woken.
     TStopEvent();
     ~TStopEvent();
     TStopEvent(const TStopEvent&) = delete;
@@ -165,6 +166,7 @@ public:
     void SetEvent();
     void ResetEvent();
     bool IsSet() const;
+    bool Valid() const { return FFd >= 0; }
     int Fd() const { return FFd; }
 
 private:

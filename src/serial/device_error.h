@@ -17,6 +17,7 @@ inline constexpr std::string_view sUpdateTimeoutsFailed = "Unable to update Time
 inline constexpr std::string_view sReadFailed = "Unable to read from port.";
 inline constexpr std::string_view sWriteFailed = "Unable to write to port.";
 inline constexpr std::string_view sCannotOpenDevice = "Cannot open device %s";
+inline constexpr std::string_view sStopSignalFailed = "Unable to create the event thread's stop signal.";
 
 // Driver codes; never an operating-system error number.
 enum : int {
@@ -29,6 +30,7 @@ enum : int {
     kErrUpdateTimeouts = 7,
     kErrRead = 10,
     kErrWrite = 11,
+    kErrStopSignal = 12,
     kErrCannotOpen = 65535
 };
 

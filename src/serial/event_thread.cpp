@@ -9,6 +9,8 @@
 namespace qorvel {
 
 TCommEventThread::TCommEventThread(TCustomComm* Comm) : Comm(Comm) {
+    // Without its stop signal the thread could never be ended: fail the open instead.
+    if (!StopEvent.Valid()) RaiseLastDeviceError(sStopSignalFailed, kErrStopSignal);
     // A refused mask shows up as a failed wait, which ends the loop.
     Comm->Handle()->SetCommMask(kEventMask);
     Start();

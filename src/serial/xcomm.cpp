@@ -6,7 +6,39 @@
 
 #include "platform/mainthread.h"
 
+#include <chrono>
+#include <thread>
+
 namespace qorvel {
+
+namespace {
+
+// Pending output that has not moved for this long is held back for good (CTS low, XOFF).
+constexpr auto kOutputStall = std::chrono::milliseconds(250);
+constexpr auto kOutputPoll = std::chrono::milliseconds(10);
+
+// Closing a port waits up to 30 s for held-back output to drain, which freezes the caller.
+// Output that stops moving could not be delivered anyway: discard it so the close is quick.
+void DiscardStalledOutput(platform::TCommDevice& Device) {
+    using TClock = std::chrono::steady_clock;
+    platform::COMSTAT stat{};
+    if (!Device.ClearCommError(nullptr, &stat)) return;
+    std::uint32_t pending = stat.cbOutQue;
+    auto moved = TClock::now();
+    while (stat.cbOutQue > 0) {
+        if (stat.cbOutQue < pending) {
+            pending = stat.cbOutQue;
+            moved = TClock::now();
+        } else if (TClock::now() - moved >= kOutputStall) {
+            Device.PurgeComm(platform::PURGE_TXABORT | platform::PURGE_TXCLEAR);
+            return;
+        }
+        std::this_thread::sleep_for(kOutputPoll);
+        if (!Device.ClearCommError(nullptr, &stat)) return;
+    }
+}
+
+} // namespace
 
 // ---- TCustomComm: construction and lifecycle -------------------------------------------------
 
@@ -16,6 +48,7 @@ TCustomComm::~TCustomComm() {
     FDestroying.store(true);
     if (Opened()) {
         FEventThread.reset();
+        DiscardStalledOutput(*FHandle);
         FHandle.reset();
     }
 }
@@ -48,6 +81,7 @@ bool TCustomComm::OpenDevice() {
 void TCustomComm::CloseDevice() {
     if (!Opened()) RaiseDeviceError(sDeviceNotOpened, kErrNotOpened);
     FEventThread.reset();
+    DiscardStalledOutput(*FHandle);
     FHandle.reset();
 }
 

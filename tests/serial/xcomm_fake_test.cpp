@@ -10,6 +10,9 @@
 #include <cerrno>
 #include <chrono>
 #include <string>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace qorvel {
@@ -534,6 +537,77 @@ TEST_F(XCommFake, TransfersOnAVanishedDeviceRaiseWithTheSystemText) {
     EXPECT_TRUE(WaitServing([&] { return Comm->EventLoopFailed(); }, std::chrono::seconds(20)));
     Comm->CloseDevice();
     EXPECT_FALSE(Comm->Opened());
+}
+
+TEST_F(XCommFake, ClosingDiscardsOutputThatMakesNoProgressAndLetsMovingOutputDrain) {
+    constexpr std::uint32_t kDiscard = PURGE_TXABORT | PURGE_TXCLEAR;
+    const auto discards = [&] { return std::ranges::count(Port->Purges(), kDiscard); };
+    const struct {
+        const char* Name;
+        void (*Prepare)(TFakePort&);
+        bool Discarded;
+    } kCases[] = {
+        {"nothing pending", [](TFakePort&) {}, false},
+        {"held back (CTS low, XOFF)", [](TFakePort& p) { p.SetOutQueue(300); }, true},
+        {"device gone", [](TFakePort& p) { p.SetOutQueue(300), p.HangUp(); }, false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.Name);
+        Open();
+        const auto before = discards();
+        c.Prepare(*Port);
+        const auto start = std::chrono::steady_clock::now();
+        Comm->CloseDevice();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)); // not a 30 s freeze
+        EXPECT_EQ(discards() - before, c.Discarded ? 1 : 0);
+        EXPECT_FALSE(Port->IsOpen());
+        Port->SetOutQueue(0);
+        Port->ClearFailures();
+    }
+
+    // Output that keeps moving is left to drain.
+    Open();
+    Port->SetOutQueue(300);
+    std::thread line([&] {
+        for (std::uint32_t left = 300; left > 0; left -= 20) {
+            Port->SetOutQueue(left - 20);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    const auto before = discards();
+    Comm->CloseDevice();
+    line.join();
+    EXPECT_EQ(discards(), before);
+
+    // The destructor closes the same way.
+    auto other = std::make_unique<TXComm>(Api);
+    ASSERT_TRUE(other->OpenDevice());
+    Port->SetOutQueue(10);
+    other.reset();
+    EXPECT_EQ(discards(), before + 1);
+}
+
+TEST_F(XCommFake, NoStopSignalFailsTheOpenWithAClearError) {
+    // Use up every descriptor, so the event thread's stop signal cannot be made.
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+    rlimit low = old;
+    low.rlim_cur = std::min<rlim_t>(old.rlim_cur, 1024);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> taken;
+    for (int fd; (fd = dup(0)) >= 0;)
+        taken.push_back(fd);
+    const EDeviceError e = Raised([&] { Comm->OpenDevice(); });
+    for (int fd : taken)
+        close(fd);
+    setrlimit(RLIMIT_NOFILE, &old);
+    EXPECT_EQ(e.ErrorCode(), kErrStopSignal);
+    EXPECT_EQ(std::string(e.what()),
+              "Unable to create the event thread's stop signal. (Win32 error 24: Too many open files)");
+    EXPECT_FALSE(Comm->Opened());
+    EXPECT_FALSE(Port->IsOpen());
+    Open();
+    Comm->CloseDevice();
 }
 
 TEST_F(XCommFake, BusyLocksStopReentryAndAreReleased) {

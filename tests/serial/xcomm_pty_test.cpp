@@ -270,6 +270,32 @@ TEST_F(XCommPty, HangUpOfTheOtherSideEndsTheLoopAndFailsTransfers) {
     EXPECT_FALSE(Comm.Opened());
 }
 
+TEST_F(XCommPty, ClosingWithHeldBackOutputReturnsPromptly) {
+    const struct {
+        const char* Name;
+        bool Xoff; // else the far end just stops reading
+    } kCases[] = {{"XOFF received", true}, {"far end not reading", false}};
+    const std::string block(4096, 'x');
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.Name);
+        Comm.SetFlowControl(c.Xoff ? TFlowControl::fcSoftware : TFlowControl::fcNone);
+        ASSERT_TRUE(Comm.OpenDevice());
+        if (c.Xoff) {
+            ASSERT_TRUE(Pty.Send("\x13"));
+            ASSERT_TRUE(Until([&] { return Comm.SendData("y", 1, 50) == 0; }));
+        } else {
+            while (Comm.SendData(block.data(), std::uint32_t(block.size()), 50) == block.size()) {
+            }
+        }
+        const auto start = std::chrono::steady_clock::now();
+        Comm.CloseDevice();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)); // not a 30 s freeze
+        tcflush(Pty.Master, TCIOFLUSH);
+        ASSERT_TRUE(Comm.OpenDevice()); // the line is usable again
+        Comm.CloseDevice();
+    }
+}
+
 TEST(XCommPtyFormats, EveryDialogFormatOpensAndReportsWhatThePseudoTerminalHolds) {
     for (int bits = 5; bits <= 8; ++bits)
         for (TParity parity : {TParity::paNone, TParity::paOdd, TParity::paEven})
