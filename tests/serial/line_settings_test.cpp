@@ -1,5 +1,5 @@
 // The component's settings through the termios translation, with no device: every flow-control
-// choice against every line format, and every speed, to termios and back.
+// choice against every line format, and the speeds, to termios and back.
 #include "platform/termios_map.h"
 #include "serial/xcomm.h"
 
@@ -193,29 +193,6 @@ TEST(LineSettings, StandardSpeedsUseTheirConstantOthersTheCustomPath) {
     zero.BaudRate = 0;
     termios t = Cooked();
     EXPECT_FALSE(DcbToTermios(zero, t)); // speed 0 would hang the line up
-}
-
-TEST(LineSettings, TermiosSetElsewhereIsReadAsItStands) {
-    DCB previous = BuildFrom(kFlowRows[0], {TDataBits::db8, TParity::paNone, TStopBits::sb1}, false);
-    termios t = Cooked();
-    t.c_cflag = CS7 | PARENB | CSTOPB | CRTSCTS;
-    t.c_iflag = IXON | INPCK;
-    const DCB dcb = DcbFromTermios(t, 4800, previous);
-    EXPECT_EQ(dcb.ByteSize, 7);
-    EXPECT_EQ(dcb.Parity, EVENPARITY);
-    EXPECT_EQ(dcb.StopBits, TWOSTOPBITS);
-    EXPECT_EQ(dcb.BaudRate, 4800u);
-    EXPECT_TRUE(dcb.fOutxCtsFlow);
-    EXPECT_EQ(dcb.fRtsControl, RTS_CONTROL_HANDSHAKE);
-    EXPECT_TRUE(dcb.fOutX);
-    EXPECT_FALSE(dcb.fInX);
-    EXPECT_TRUE(dcb.fParity);
-
-    // Hardware flow switched off elsewhere: RTS stays raised instead of handshaking.
-    t.c_cflag &= ~CRTSCTS;
-    const DCB off = DcbFromTermios(t, 4800, dcb);
-    EXPECT_FALSE(off.fOutxCtsFlow);
-    EXPECT_EQ(off.fRtsControl, RTS_CONTROL_ENABLE);
 }
 
 } // namespace
