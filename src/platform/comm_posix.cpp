@@ -185,11 +185,12 @@ bool TPosixCommDevice::Init() {
 bool TPosixCommDevice::GetCommState(DCB& dcb) {
     std::lock_guard lock(FLock);
     termios t{};
-    std::uint32_t baud = 0;
-    if (tcgetattr(FFd, &t) != 0 || !GetLineSpeed(FFd, baud)) {
+    if (tcgetattr(FFd, &t) != 0) {
         SetLastError(errno);
         return false;
     }
+    std::uint32_t baud = FDcb.BaudRate;
+    GetLineSpeed(FFd, baud);
     dcb = DcbFromTermios(t, baud, FDcb);
     return true;
 }
