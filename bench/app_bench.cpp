@@ -39,7 +39,9 @@ struct Terminal {
         int slave = -1;
         if (::openpty(&Master, &slave, name, nullptr, nullptr) != 0) std::abort();
         ::close(slave);
-        SetMessageBoxHook([](TMessageKind, const QString&, const QString&) {});
+        TDesktopHooks quiet;
+        quiet.MessageBox = [](TMessageKind, const QString&, const QString&) {};
+        SetDesktopHooks(std::move(quiet));
         Form.AttachDialogs(&Settings, &About);
         Settings.SetComText(QString::fromLatin1(name));
         // Showing the window runs the start-up, which connects.
@@ -52,7 +54,7 @@ struct Terminal {
     ~Terminal() {
         if (Form.COM->Opened()) Form.Button1Click();
         if (Master >= 0) ::close(Master);
-        SetMessageBoxHook({});
+        SetDesktopHooks({});
     }
     int Master = -1;
     TForm1 Form;

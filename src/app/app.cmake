@@ -11,7 +11,7 @@ add_library(app_support STATIC
     ${CMAKE_CURRENT_LIST_DIR}/text_file.cpp
     ${CMAKE_CURRENT_LIST_DIR}/text_file.h)
 target_include_directories(app_support PUBLIC ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(app_support PUBLIC Qt6::Widgets platform_sinks mainthread)
+target_link_libraries(app_support PUBLIC Qt6::Widgets app_desktop platform_sinks mainthread)
 endif()
 
 # The main window needs the serial driver, the terminal view and the dialogs; until all three are in

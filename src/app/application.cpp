@@ -17,10 +17,7 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcEngine, "qorvel.engine")
 
-TMessageBoxHook& MessageBoxHook() {
-    static TMessageBoxHook hook;
-    return hook;
-}
+constexpr std::string_view kUnknownError = "Unknown error";
 
 QWidget* BoxParent(QWidget* Parent) {
     if (Parent) return Parent;
@@ -41,6 +38,26 @@ QString FromBytes(std::string_view Bytes) {
 std::string ToBytes(const QString& Text) {
     QByteArray latin1 = Text.toLatin1();
     return std::string(latin1.constData(), static_cast<std::size_t>(latin1.size()));
+}
+
+std::string ToBytesExact(const QString& Text) {
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(Text.size()));
+    for (qsizetype i = 0; i < Text.size(); ++i) {
+        const char16_t unit = Text[i].unicode();
+        if (unit < 0x100) {
+            bytes.push_back(static_cast<char>(unit));
+            continue;
+        }
+        const qsizetype length = Text[i].isHighSurrogate() && i + 1 < Text.size() ? 2 : 1;
+        const QString character = Text.mid(i, length);
+        const QString code =
+            QString::number(character.toUcs4().value(0), 16).toUpper().rightJustified(4, u'0');
+        throw ETextError(
+            QStringLiteral("Cannot send \"%1\" (U+%2): the character has no byte value. Nothing was sent.")
+                .arg(character, code));
+    }
+    return bytes;
 }
 
 std::string ErrorBoxText(std::string_view Message) {
@@ -68,15 +85,14 @@ std::int32_t StrToInt(std::string_view Text) {
     return static_cast<std::int32_t>(value);
 }
 
-TMessageBoxHook SetMessageBoxHook(TMessageBoxHook Hook) {
-    return std::exchange(MessageBoxHook(), std::move(Hook));
+void ShowMessageBox(TMessageKind Kind, std::string_view Text, QWidget* Parent) {
+    ShowMessageBox(Kind, FromBytes(Text), Parent);
 }
 
-void ShowMessageBox(TMessageKind Kind, std::string_view Text, QWidget* Parent) {
+void ShowMessageBox(TMessageKind Kind, const QString& text, QWidget* Parent) {
     const QString caption = ApplicationTitle();
-    const QString text = FromBytes(Text);
-    if (MessageBoxHook()) {
-        MessageBoxHook()(Kind, caption, text);
+    if (DesktopHooks().MessageBox) {
+        DesktopHooks().MessageBox(Kind, caption, text);
         return;
     }
     QMessageBox box(Kind == TMessageKind::Error ? QMessageBox::Critical : QMessageBox::NoIcon, caption, text,
@@ -85,7 +101,19 @@ void ShowMessageBox(TMessageKind Kind, std::string_view Text, QWidget* Parent) {
 }
 
 void ShowException(std::string_view Message) {
-    ShowMessageBox(TMessageKind::Error, ErrorBoxText(Message));
+    ShowMessageBox(TMessageKind::Error, ErrorBoxText(Message.empty() ? kUnknownError : Message));
+}
+
+void ShowCurrentException() {
+    try {
+        throw;
+    } catch (const ETextError& e) {
+        ShowMessageBox(TMessageKind::Error, e.Text());
+    } catch (const std::exception& e) {
+        ShowException(e.what());
+    } catch (...) {
+        ShowException(kUnknownError);
+    }
 }
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
@@ -116,10 +144,8 @@ TApplication::~TApplication() {
 bool TApplication::notify(QObject* Receiver, QEvent* Event) {
     try {
         return QApplication::notify(Receiver, Event);
-    } catch (const std::exception& e) {
-        ShowException(e.what());
     } catch (...) {
-        ShowException("Unknown error");
+        ShowCurrentException();
     }
     return true;
 }

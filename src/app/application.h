@@ -5,10 +5,11 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "app/desktop.h"
 
 class QWidget;
 
@@ -32,22 +33,45 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// An error whose message is text for the operator rather than bytes, so it may name any character.
+class ETextError : public std::runtime_error {
+public:
+    explicit ETextError(const QString& Text) : std::runtime_error(Text.toStdString()), FText(Text) {}
+    const QString& Text() const noexcept { return FText; }
+
+private:
+    QString FText;
+};
+
+// The bytes of text the operator typed, one per character; raises ETextError naming the first
+// character that has no byte (is outside Latin-1).
+std::string ToBytesExact(const QString& Text);
+
 // A signed 32-bit decimal number, with optional leading blanks and sign; anything else raises
 // EConvertError "'<text>' is not a valid integer value".
 std::int32_t StrToInt(std::string_view Text);
 
-enum class TMessageKind { Plain, Error };
-
-// Replaces how message boxes are shown (tests record them instead of blocking); returns the
-// previous hook. An empty hook shows a real modal box.
-using TMessageBoxHook = std::function<void(TMessageKind Kind, const QString& Caption, const QString& Text)>;
-TMessageBoxHook SetMessageBoxHook(TMessageBoxHook Hook);
-
 // A modal box with the application title as caption and one OK button; returns when closed.
 void ShowMessageBox(TMessageKind Kind, std::string_view Text, QWidget* Parent = nullptr);
+void ShowMessageBox(TMessageKind Kind, const QString& Text, QWidget* Parent = nullptr);
 
 // The application's default error handling: the error box for a message that ended a handler.
+// A message that says nothing shows as "Unknown error.", never as an empty box.
 void ShowException(std::string_view Message);
+// The error box for the exception being handled; call it inside a catch block.
+void ShowCurrentException();
+
+// Runs a handler of a window and shows the error box for whatever it raises, so no exception
+// unwinds through the toolkit's frames that called it (buttons, menus, timers).
+template <typename Handler> auto Guarded(Handler Run) {
+    return [Run = std::move(Run)](auto&&...) {
+        try {
+            Run();
+        } catch (...) {
+            ShowCurrentException();
+        }
+    };
+}
 
 class TApplication : public QApplication {
     Q_OBJECT

@@ -10,7 +10,7 @@ add_library(app_dialogs STATIC
     ${CMAKE_CURRENT_LIST_DIR}/jpeg_image.h
     ${CMAKE_CURRENT_LIST_DIR}/resources/dialogs.qrc)
 target_include_directories(app_dialogs PUBLIC ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(app_dialogs PUBLIC Qt6::Widgets PRIVATE JPEG::JPEG)
+target_link_libraries(app_dialogs PUBLIC Qt6::Widgets app_desktop PRIVATE JPEG::JPEG)
 
 # The manual is opened from the working folder; keep a copy next to the program in the build tree.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/help.html ${CMAKE_CURRENT_BINARY_DIR}/help.html COPYONLY)

@@ -146,11 +146,17 @@ TForm1::TForm1(platform::TCommApi& Api, QWidget* parent) : QMainWindow(parent) {
 void TForm1::AttachDialogs(TForm2* Settings, TForm3* About) {
     FForm2 = Settings;
     FForm3 = About;
+    // Owned by the main window, a dialog stays over it and has no task-bar entry of its own.
+    for (QDialog* dialog : std::initializer_list<QDialog*>{Settings, About})
+        if (dialog) dialog->setParent(this, dialog->windowFlags());
 }
 
 TForm1::~TForm1() {
     // Closing the port first: its event thread may still deliver a batch to ComData while it ends.
     COM.reset();
+    // The dialogs belong to the program, which destroys them itself.
+    for (QDialog* dialog : std::initializer_list<QDialog*>{FForm2, FForm3})
+        if (dialog && dialog->parent() == this) dialog->setParent(nullptr, dialog->windowFlags());
 }
 
 void TForm1::CreatePanel1() {

@@ -3,12 +3,8 @@
 // serial component COM, the 800 ms timer and the file dialogs.
 #include <QMainWindow>
 #include <cstdint>
-// Script sender and tools
-#include <functional>
-#include <optional>
-class QUrl;
-// end of script sender and tools
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -55,7 +51,7 @@ public:
     // Devices are opened through Api (the system's serial ports unless a test passes another).
     explicit TForm1(platform::TCommApi& Api = platform::PosixCommApi(), QWidget* parent = nullptr);
     // The dialogs are created after the main window; it reads Form2 at Connect and shows both from
-    // the menu. The program owns them.
+    // the menu. The program owns them; they stay over the main window as its dialogs.
     void AttachDialogs(TForm2* Settings, TForm3* About);
     ~TForm1() override;
 
@@ -150,7 +146,8 @@ public slots:
 public:
     void SelectGridRow(int Row);
 
-    // The serial component's event loop ended on a failure: tell the operator and disconnect.
+    // The serial component's event loop ended on a failure: the device is lost. The window goes
+    // to Disconnected and tells the operator; the log of what was received is kept for Save Log.
     void CommLoopFailed(const std::string& Message);
 
 protected:
@@ -166,6 +163,7 @@ private:
     void CreateMenu();
     void CreateComponents(platform::TCommApi& Api);
     void SetConnectedControls(bool Enabled);
+    // The controls of the Disconnected state; the log is the caller's business.
     void Disconnect();
     void LoadPromptList(const std::string& FileName);
     // Opens the prompt gate when the prompt box is empty or the log text ends with its text.
@@ -176,24 +174,10 @@ private:
     std::int32_t FLinesLeft = 0;
     bool FShown = false;
 
-    // Script sender and tools
-public:
-    // Answers a file dialog in place of the operator: the chosen name, or nothing for Cancel. Tests
-    // install one so that no modal dialog blocks them; without a hook the dialog is shown.
-    // Returns the previous hook.
-    using TFileDialogHook = std::function<std::optional<QString>(QFileDialog* Dialog)>;
-    static TFileDialogHook SetFileDialogHook(TFileDialogHook Hook);
-    // Opens the help page (the desktop's handler by default; tests capture the address).
-    // Returns the previous opener.
-    using THelpOpener = std::function<bool(const QUrl& Url)>;
-    static THelpOpener SetHelpOpener(THelpOpener Opener);
-
-private:
     // The dialog's chosen file name, with its default suffix added to a name without one.
     std::optional<QString> ExecFileDialog(QFileDialog* Dialog);
     // Ends a running batch: nothing more is sent and the progress bar and "Break" are hidden.
     void EndBatch();
-    // end of script sender and tools
 };
 
 } // namespace qorvel

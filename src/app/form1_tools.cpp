@@ -1,7 +1,6 @@
 // The smaller commands of the main window: prompt list, Save Log, Clear Terminal, Help and About.
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -9,8 +8,8 @@
 #include <QPushButton>
 #include <QUrl>
 #include <exception>
-#include <utility>
 
+#include "app/desktop.h"
 #include "app/form1.h"
 #include "app/form3.h"
 #include "app/text_file.h"
@@ -21,16 +20,6 @@ namespace qorvel {
 namespace {
 
 constexpr char kHelpFile[] = "help.html";
-
-TForm1::TFileDialogHook& FileDialogHook() {
-    static TForm1::TFileDialogHook hook;
-    return hook;
-}
-
-TForm1::THelpOpener& HelpOpener() {
-    static TForm1::THelpOpener opener;
-    return opener;
-}
 
 // The save dialog's default extension goes onto a name whose file part has no dot, as the dialog
 // itself does with a typed name.
@@ -43,17 +32,9 @@ QString WithDefaultSuffix(const QFileDialog* Dialog, const QString& Name) {
 
 } // namespace
 
-TForm1::TFileDialogHook TForm1::SetFileDialogHook(TFileDialogHook Hook) {
-    return std::exchange(FileDialogHook(), std::move(Hook));
-}
-
-TForm1::THelpOpener TForm1::SetHelpOpener(THelpOpener Opener) {
-    return std::exchange(HelpOpener(), std::move(Opener));
-}
-
 std::optional<QString> TForm1::ExecFileDialog(QFileDialog* Dialog) {
-    if (FileDialogHook()) {
-        std::optional<QString> name = FileDialogHook()(Dialog);
+    if (DesktopHooks().FileDialog) {
+        std::optional<QString> name = DesktopHooks().FileDialog(Dialog);
         if (name && !name->isEmpty()) return WithDefaultSuffix(Dialog, *name);
         return std::nullopt;
     }
@@ -109,11 +90,7 @@ void TForm1::Help2Click() {
         const QFileInfo candidate(programDir, fallback);
         if (candidate.exists()) page = candidate;
     }
-    const QUrl url = QUrl::fromLocalFile(page.absoluteFilePath());
-    if (HelpOpener())
-        HelpOpener()(url);
-    else
-        QDesktopServices::openUrl(url);
+    OpenUrl(QUrl::fromLocalFile(page.absoluteFilePath()));
 }
 
 void TForm1::About1Click() {

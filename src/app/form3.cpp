@@ -1,6 +1,5 @@
 #include "app/form3.h"
 
-#include <QDesktopServices>
 #include <QFile>
 #include <QFrame>
 #include <QGuiApplication>
@@ -10,7 +9,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QUrl>
 
+#include "app/desktop.h"
 #include "app/jpeg_image.h"
 
 // The resource file lives in a static library: pull it in explicitly (outside any namespace).
@@ -57,11 +58,6 @@ const char* const kLicenceLines[] = {
     "Report problems to qorvel@example.org.",
 };
 
-TUrlOpener& UrlOpener() {
-    static TUrlOpener opener;
-    return opener;
-}
-
 QFont DialogFont(int pixelSize) {
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setStyleHint(QFont::SansSerif);
@@ -86,11 +82,7 @@ void MakeLink(QLabel* label) {
 }
 
 void OpenCaption(const QLabel* label) {
-    const QUrl url(label->text());
-    if (UrlOpener())
-        UrlOpener()(url);
-    else
-        QDesktopServices::openUrl(url);
+    OpenUrl(QUrl(label->text()));
 }
 
 } // namespace
@@ -159,12 +151,6 @@ TForm3::TForm3(QWidget* parent)
     Button1->setAutoDefault(false);
     Button1->setGeometry(kClientWidth - 6 - 75, kClientHeight - 6 - 25, 75, 25);
     connect(Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
-}
-
-TUrlOpener TForm3::SetUrlOpener(TUrlOpener opener) {
-    TUrlOpener previous = std::move(UrlOpener());
-    UrlOpener() = std::move(opener);
-    return previous;
 }
 
 void TForm3::Button1Click() {

@@ -1,8 +1,6 @@
 #pragma once
 // The About dialog: banner, credit, the two link labels and the licence text.
 #include <QDialog>
-#include <QUrl>
-#include <functional>
 
 class QFrame;
 class QLabel;
@@ -11,17 +9,10 @@ class QPushButton;
 
 namespace qorvel {
 
-// Opens a link (web page or mail address); returns whether the desktop accepted it.
-using TUrlOpener = std::function<bool(const QUrl&)>;
-
 class TForm3 : public QDialog {
     Q_OBJECT
 public:
     explicit TForm3(QWidget* parent = nullptr);
-
-    // Replaces the link opener (the desktop's by default; tests capture the links);
-    // returns the previous one. An empty opener restores the desktop's.
-    static TUrlOpener SetUrlOpener(TUrlOpener opener);
 
     QLabel* Image2;
     QLabel* Label1;

@@ -1,14 +1,17 @@
 #pragma once
-// Shared by the main-window tests: event-loop waits, error-box capture, a pseudo-terminal device
-// and the test program's entry point.
+// Shared by the main-window tests: event-loop waits, the desktop's answers (message boxes, file
+// dialogs, links), a pseudo-terminal device and the test program's entry point.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QUrl>
+#include <deque>
 #include <fcntl.h>
 #include <functional>
+#include <optional>
 #include <pty.h>
 #include <stdexcept>
 #include <string>
@@ -16,6 +19,9 @@
 #include <vector>
 
 #include "app/application.h"
+#include "app/desktop.h"
+
+class QFileDialog;
 
 namespace qorvel::test {
 
@@ -49,19 +55,43 @@ struct Box {
     QString Text;
 };
 
-// Collects the error and message boxes for as long as it lives.
-class BoxCapture {
+// Stands in for the desktop for as long as it lives: records the message boxes (running OnBox
+// while a box would be open), answers file dialogs from Answers (Cancel once they run out) and
+// records the links opened.
+class DesktopCapture {
 public:
-    BoxCapture() {
-        FPrev = SetMessageBoxHook([this](TMessageKind Kind, const QString& Caption, const QString& Text) {
-            Boxes.push_back({Kind, Caption, Text});
+    DesktopCapture() {
+        FPrev = SetDesktopHooks({
+            .MessageBox =
+                [this](TMessageKind Kind, const QString& Caption, const QString& Text) {
+                    Boxes.push_back({Kind, Caption, Text});
+                    if (OnBox) OnBox(Boxes.back());
+                },
+            .FileDialog = [this](QFileDialog* Dialog) -> std::optional<QString> {
+                Dialogs.push_back(Dialog);
+                std::optional<QString> answer;
+                if (!Answers.empty()) {
+                    answer.swap(Answers.front());
+                    Answers.pop_front();
+                }
+                return answer;
+            },
+            .OpenUrl =
+                [this](const QUrl& Url) {
+                    Opened.push_back(Url);
+                    return true;
+                },
         });
     }
-    ~BoxCapture() { SetMessageBoxHook(std::move(FPrev)); }
+    ~DesktopCapture() { SetDesktopHooks(std::move(FPrev)); }
     std::vector<Box> Boxes;
+    std::function<void(const Box&)> OnBox;
+    std::deque<std::optional<QString>> Answers;
+    std::vector<QFileDialog*> Dialogs;
+    std::vector<QUrl> Opened;
 
 private:
-    TMessageBoxHook FPrev;
+    TDesktopHooks FPrev;
 };
 
 // A fresh folder that is the current folder for as long as this lives.
@@ -84,7 +114,8 @@ public:
     Pty() {
         int slave = -1;
         char name[256];
-        if (::openpty(&FMaster, &slave, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
+        if (::openpty(&FMaster, &slave, name, nullptr, nullptr) != 0)
+            throw std::runtime_error("openpty failed");
         FName = name;
         ::close(slave);
         ::fcntl(FMaster, F_SETFL, ::fcntl(FMaster, F_GETFL) | O_NONBLOCK);
@@ -122,10 +153,10 @@ private:
 } // namespace qorvel::test
 
 // Headless also when the test list is read at build time, outside ctest's environment.
-#define QORVEL_APP_TEST_MAIN()                                                                                 \
-    int main(int argc, char** argv) {                                                                          \
-        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");            \
-        qorvel::TApplication app(argc, argv);                                                                  \
-        ::testing::InitGoogleTest(&argc, argv);                                                                \
-        return RUN_ALL_TESTS();                                                                                \
+#define QORVEL_APP_TEST_MAIN()                                                                               \
+    int main(int argc, char** argv) {                                                                        \
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");          \
+        qorvel::TApplication app(argc, argv);                                                                \
+        ::testing::InitGoogleTest(&argc, argv);                                                              \
+        return RUN_ALL_TESTS();                                                                              \
     }

@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTextBlock>
 
+#include "app/desktop.h"
 #include "app/form2.h"
 #include "app/form3.h"
 #include "app/jpeg_image.h"
@@ -105,10 +106,10 @@ void DialogsTest::form2Controls() {
         const char* Caption;
         QRect Geometry;
     } controls[] = {
-        {"PageControl1", "", {4, 2, 257, 289}},   {"Button1", "Load Defaults", {56, 216, 129, 25}},
-        {"Button2", "OK", {105, 296, 75, 25}},    {"Button3", "Cancel", {186, 296, 75, 25}},
-        {"Label1", "COM:", {46, 20, 0, 0}},       {"Label2", "Baudrate:", {21, 51, 0, 0}},
-        {"Label3", "Bits:", {55, 80, 0, 0}},      {"Label4", "Parity:", {42, 111, 0, 0}},
+        {"PageControl1", "", {4, 2, 257, 289}},    {"Button1", "Load Defaults", {56, 216, 129, 25}},
+        {"Button2", "OK", {105, 296, 75, 25}},     {"Button3", "Cancel", {186, 296, 75, 25}},
+        {"Label1", "COM:", {46, 20, 0, 0}},        {"Label2", "Baudrate:", {21, 51, 0, 0}},
+        {"Label3", "Bits:", {55, 80, 0, 0}},       {"Label4", "Parity:", {42, 111, 0, 0}},
         {"Label5", "Stop Bits:", {23, 144, 0, 0}}, {"Label6", "Flow Control:", {4, 176, 0, 0}},
     };
     TForm2 form;
@@ -127,10 +128,16 @@ void DialogsTest::form2Boxes() {
         QStringList Items;
         const char* Text;
     } boxes[] = {
-        {"ComboBox1", {90, 16}, 143,
+        {"ComboBox1",
+         {90, 16},
+         143,
          {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9", "COM10", "COM11", "COM12"},
          "COM1"},
-        {"ComboBox2", {90, 48}, 143, {"300", "600", "1200", "2400", "4800", "9600", "19200", "38400"}, "9600"},
+        {"ComboBox2",
+         {90, 48},
+         143,
+         {"300", "600", "1200", "2400", "4800", "9600", "19200", "38400"},
+         "9600"},
         {"ComboBox6", {89, 79}, 144, {"5", "6", "7", "8"}, "8"},
         {"ComboBox3", {88, 109}, 145, {"None", "Odd", "Even"}, "None"},
         {"ComboBox4", {88, 141}, 145, {"1", "2"}, "1"},
@@ -263,8 +270,9 @@ void DialogsTest::form3Controls() {
         auto* widget = Find<QWidget>(form, c.Name);
         QCOMPARE(widget->parentWidget()->objectName(), QString::fromLatin1(c.Parent));
         // Everything fits inside the fixed-size window.
-        QVERIFY(QRect(QPoint(0, 0), form.size())
-                    .contains(widget->geometry().translated(widget->parentWidget()->mapTo(&form, QPoint(0, 0)))));
+        QVERIFY(
+            QRect(QPoint(0, 0), form.size())
+                .contains(widget->geometry().translated(widget->parentWidget()->mapTo(&form, QPoint(0, 0)))));
     }
 }
 
@@ -292,10 +300,12 @@ void DialogsTest::form3Window() {
 
 void DialogsTest::form3Links() {
     QList<QUrl> opened;
-    const auto previous = TForm3::SetUrlOpener([&](const QUrl& url) {
+    qorvel::TDesktopHooks hooks;
+    hooks.OpenUrl = [&](const QUrl& url) {
         opened << url;
         return true;
-    });
+    };
+    const qorvel::TDesktopHooks previous = qorvel::SetDesktopHooks(std::move(hooks));
     TForm3 form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -305,7 +315,7 @@ void DialogsTest::form3Links() {
     // The target is whatever the label shows.
     form.Label7->setText(QStringLiteral("http://www.example.org/other"));
     form.Label7Click();
-    TForm3::SetUrlOpener(previous);
+    qorvel::SetDesktopHooks(previous);
     QCOMPARE(opened, (QList<QUrl>{QUrl("http://www.example.org/qorvel"), QUrl("mailto:qorvel@example.org"),
                                   QUrl("http://www.example.org/other")}));
 }

@@ -44,7 +44,7 @@ protected:
 
     TForm2 Settings;
     TForm3 About;
-    test::BoxCapture Capture;
+    test::DesktopCapture Capture;
     std::vector<test::Box>& Boxes = Capture.Boxes;
     std::unique_ptr<TForm1> Form;
 };

@@ -75,7 +75,7 @@ protected:
     std::shared_ptr<platform::TFakePort> Port;
     TForm2 Settings;
     TForm3 About;
-    test::BoxCapture Capture;
+    test::DesktopCapture Capture;
     std::vector<test::Box>& Boxes = Capture.Boxes;
     std::unique_ptr<TForm1> Form;
 };

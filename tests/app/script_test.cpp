@@ -50,20 +50,8 @@ void WriteFile(const QString& Name, std::string_view Bytes) {
 
 class ScriptTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        FPrevDialogHook = TForm1::SetFileDialogHook([this](QFileDialog* Dialog) -> std::optional<QString> {
-            Dialogs.push_back(Dialog);
-            if (Answers.empty()) return std::nullopt;
-            std::optional<QString> answer = Answers.front();
-            Answers.pop_front();
-            return answer;
-        });
-        NewForm();
-    }
-    void TearDown() override {
-        Form.reset();
-        TForm1::SetFileDialogHook(std::move(FPrevDialogHook));
-    }
+    void SetUp() override { NewForm(); }
+    void TearDown() override { Form.reset(); }
     void NewForm() {
         Form = std::make_unique<TForm1>();
         Form->AttachDialogs(&Settings, &About);
@@ -107,14 +95,11 @@ protected:
     test::Pty Device;
     TForm2 Settings;
     TForm3 About;
-    test::BoxCapture Capture;
+    test::DesktopCapture Capture;
     std::vector<test::Box>& Boxes = Capture.Boxes;
+    std::deque<std::optional<QString>>& Answers = Capture.Answers;
+    std::vector<QFileDialog*>& Dialogs = Capture.Dialogs;
     std::unique_ptr<TForm1> Form;
-    std::deque<std::optional<QString>> Answers;
-    std::vector<QFileDialog*> Dialogs;
-
-private:
-    TForm1::TFileDialogHook FPrevDialogHook;
 };
 
 // ---- Reading script files into the grid
@@ -126,7 +111,10 @@ TEST_F(ScriptTest, ScriptFilesFillTheGridOneRowPerLine) {
         std::vector<std::string> Rows;
     } cases[] = {
         // The reading rules themselves are covered by the text-file unit tests.
-        {"file reading rules apply", std::string("a\rb\r\ncd\x1A" "ef\ngh\n"), {"1|ab", "2|cd"}},
+        {"file reading rules apply",
+         std::string("a\rb\r\ncd\x1A"
+                     "ef\ngh\n"),
+         {"1|ab", "2|cd"}},
         {"empty lines are rows", "\n\nx\n", {"1|", "2|", "3|x"}},
         {"empty file", "", {"|"}},
         {"one line", "only", {"1|only"}},
@@ -489,15 +477,10 @@ TEST_F(ScriptTest, ClearTerminalDuringABatch) {
 // ---- Help
 
 TEST_F(ScriptTest, HelpOpensThePageInTheWorkingFolderOrNextToTheProgram) {
-    std::vector<QUrl> opened;
-    TForm1::THelpOpener previous = TForm1::SetHelpOpener([&](const QUrl& Url) {
-        opened.push_back(Url);
-        return true;
-    });
+    const std::vector<QUrl>& opened = Capture.Opened;
     Form->Help2Click();
     WriteFile(Path("help.html"), "<html></html>");
     Form->Help2Click();
-    TForm1::SetHelpOpener(std::move(previous));
     ASSERT_EQ(opened.size(), 2u);
     EXPECT_EQ(opened[0], QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + "/help.html"));
     EXPECT_EQ(opened[1], QUrl::fromLocalFile(QFileInfo(Path("help.html")).absoluteFilePath()));
