@@ -4,10 +4,12 @@
 #include <QApplication>
 #include <QString>
 #include <atomic>
+#include <concepts>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "app/desktop.h"
 
@@ -64,9 +66,10 @@ void ShowCurrentException();
 // Runs a handler of a window and shows the error box for whatever it raises, so no exception
 // unwinds through the toolkit's frames that called it (buttons, menus, timers).
 template <typename Handler> auto Guarded(Handler Run) {
-    return [Run = std::move(Run)](auto&&...) {
+    return [Run = std::move(Run)]<typename... Args>(
+        Args && ... Arguments) requires std::invocable<const Handler&, Args...> {
         try {
-            Run();
+            Run(std::forward<Args>(Arguments)...);
         } catch (...) {
             ShowCurrentException();
         }

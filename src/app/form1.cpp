@@ -21,10 +21,12 @@
 #include <QTimer>
 #include <climits>
 #include <functional>
+#include <limits>
 #include <vector>
 
 #include "app/accessible_names.h"
 #include "app/application.h"
+#include "app/desktop.h"
 #include "app/form2.h"
 #include "app/form3.h"
 #include "app/string_grid.h"
@@ -106,6 +108,12 @@ QFrame* NewBevel(QWidget* parent) {
     bevel->setFrameStyle(QFrame::Box | QFrame::Sunken);
     bevel->setLineWidth(1);
     return bevel;
+}
+
+// A handler of the window as a slot that shows the error box for whatever the handler raises, so
+// no exception unwinds through the toolkit's button, menu and timer code that called it.
+template <typename... Args> auto Slot(TForm1* Form, void (TForm1::*Handler)(Args...)) {
+    return Guarded([Form, Handler](Args... Arguments) { (Form->*Handler)(Arguments...); });
 }
 
 template <typename W> W* Named(W* Widget, const char* Name) {
@@ -203,11 +211,11 @@ void TForm1::CreatePanel1() {
     Gauge->hide();
     TimerButton->hide();
 
-    connect(Button7, &QPushButton::clicked, this, &TForm1::Button7Click);
-    connect(Button8, &QPushButton::clicked, this, &TForm1::Button8Click);
-    connect(Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
-    connect(TimerButton, &QPushButton::clicked, this, &TForm1::TimerButtonClick);
-    connect(SpinEdit1, &QSpinBox::valueChanged, this, &TForm1::SpinEdit1Change);
+    connect(Button7, &QPushButton::clicked, this, Slot(this, &TForm1::Button7Click));
+    connect(Button8, &QPushButton::clicked, this, Slot(this, &TForm1::Button8Click));
+    connect(Button6, &QPushButton::clicked, this, Slot(this, &TForm1::Button6Click));
+    connect(TimerButton, &QPushButton::clicked, this, Slot(this, &TForm1::TimerButtonClick));
+    connect(SpinEdit1, &QSpinBox::valueChanged, this, Slot(this, &TForm1::SpinEdit1Change));
 }
 
 void TForm1::CreateFileGroup() {
@@ -217,11 +225,11 @@ void TForm1::CreateFileGroup() {
     Grid->SetColWidth(0, 38);
     Grid->SetColWidth(1, 980);
     Grid->setEnabled(false);
-    connect(Grid, &QTableWidget::cellClicked, this, &TForm1::GridClick);
-    connect(Grid, &QTableWidget::cellDoubleClicked, this, &TForm1::GridClick);
-    connect(Grid, &TStringGrid::MouseDown, this, &TForm1::GridMouseDown);
-    connect(Grid, &QTableWidget::currentCellChanged, this, &TForm1::GridSelectCell);
-    connect(Grid, &TStringGrid::KeyPress, this, &TForm1::GridKeyPress);
+    connect(Grid, &QTableWidget::cellClicked, this, Slot(this, &TForm1::GridClick));
+    connect(Grid, &QTableWidget::cellDoubleClicked, this, Slot(this, &TForm1::GridClick));
+    connect(Grid, &TStringGrid::MouseDown, this, Slot(this, &TForm1::GridMouseDown));
+    connect(Grid, &QTableWidget::currentCellChanged, this, Slot(this, &TForm1::GridSelectCell));
+    connect(Grid, &TStringGrid::KeyPress, this, Slot(this, &TForm1::GridKeyPress));
 }
 
 void TForm1::CreateTerminalGroup() {
@@ -259,10 +267,12 @@ void TForm1::CreatePanel2() {
     Panel2 = Named(panel, "Panel2");
     Edit1 = Named(panel->Place(new QComboBox(panel), 7, 6, 588, 24, TAnchor::Stretch), "Edit1");
     Edit1->setEditable(true);
+    KeepTypedText(Edit1);
     // The history is kept by Send alone; the combo box must not add typed lines by itself.
     Edit1->setInsertPolicy(QComboBox::NoInsert);
     Edit1->setDuplicatesEnabled(true);
-    Edit1->lineEdit()->setMaxLength(32767);
+    // Every script row passes through the command line, and lines have no length limit.
+    Edit1->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
     CheckBox2 =
         Named(panel->Place(new QCheckBox(QStringLiteral("LF"), panel), 602, 9, 41, 17, TAnchor::Right),
               "CheckBox2");
@@ -282,6 +292,7 @@ void TForm1::CreatePanel2() {
     ComboBox4 = Named(new QComboBox(Panel4), "ComboBox4");
     ComboBox4->setGeometry(54, 4, 176, 24);
     ComboBox4->setEditable(true);
+    KeepTypedText(ComboBox4);
     ComboBox4->setInsertPolicy(QComboBox::NoInsert);
     ComboBox4->setDuplicatesEnabled(true);
     ComboBox4->addItems({QString(), QStringLiteral("QLX7400>")});
@@ -303,6 +314,7 @@ void TForm1::CreatePanel2() {
     Bevel2 = Named(panel->Place(NewBevel(panel), 560, 33, 156, 35, TAnchor::Right), "Bevel2");
     ComboBox3 = Named(panel->Place(new QComboBox(panel), 567, 38, 58, 24, TAnchor::Right), "ComboBox3");
     ComboBox3->setEditable(true);
+    KeepTypedText(ComboBox3);
     ComboBox3->setInsertPolicy(QComboBox::NoInsert);
     ComboBox3->addItems({QStringLiteral("Ctrl-Y"), QStringLiteral("Ctrl-Z"), QStringLiteral("Ctrl-C"),
                          QStringLiteral("Ctrl-R")});
@@ -313,15 +325,15 @@ void TForm1::CreatePanel2() {
     Button10->setEnabled(false);
     StatusBar1 = Named(panel->Place(new QStatusBar(panel), 1, 69, 719, 19, TAnchor::Stretch), "StatusBar1");
 
-    connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
-    connect(Button10, &QPushButton::clicked, this, &TForm1::Button10Click);
-    connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
-    connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
-    connect(Button9, &QPushButton::clicked, this, &TForm1::Button9Click);
-    connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
+    connect(Button5, &QPushButton::clicked, this, Slot(this, &TForm1::Button5Click));
+    connect(Button10, &QPushButton::clicked, this, Slot(this, &TForm1::Button10Click));
+    connect(Button1, &QPushButton::clicked, this, Slot(this, &TForm1::Button1Click));
+    connect(Button3, &QPushButton::clicked, this, Slot(this, &TForm1::Button3Click));
+    connect(Button9, &QPushButton::clicked, this, Slot(this, &TForm1::Button9Click));
+    connect(Button4, &QPushButton::clicked, this, Slot(this, &TForm1::Button4Click));
     // Only the operator's edits and picks count as a change of the prompt, not the program's.
-    connect(ComboBox4, &QComboBox::textActivated, this, &TForm1::ComboBox4Change);
-    connect(ComboBox4->lineEdit(), &QLineEdit::textEdited, this, &TForm1::ComboBox4Change);
+    connect(ComboBox4, &QComboBox::textActivated, this, Slot(this, &TForm1::ComboBox4Change));
+    connect(ComboBox4->lineEdit(), &QLineEdit::textEdited, this, Slot(this, &TForm1::ComboBox4Change));
 }
 
 void TForm1::CreateMenu() {
@@ -337,12 +349,12 @@ void TForm1::CreateMenu() {
     Help2 = Named(Help1->addAction(QStringLiteral("Help")), "Help2");
     About1 = Named(Help1->addAction(QStringLiteral("About")), "About1");
 
-    connect(OpenFile1, &QAction::triggered, this, &TForm1::Button7Click);
-    connect(SaveLog1, &QAction::triggered, this, &TForm1::Button9Click);
-    connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
-    connect(Serial1, &QAction::triggered, this, &TForm1::Serial1Click);
-    connect(Help2, &QAction::triggered, this, &TForm1::Help2Click);
-    connect(About1, &QAction::triggered, this, &TForm1::About1Click);
+    connect(OpenFile1, &QAction::triggered, this, Slot(this, &TForm1::Button7Click));
+    connect(SaveLog1, &QAction::triggered, this, Slot(this, &TForm1::Button9Click));
+    connect(Exit1, &QAction::triggered, this, Slot(this, &TForm1::Exit1Click));
+    connect(Serial1, &QAction::triggered, this, Slot(this, &TForm1::Serial1Click));
+    connect(Help2, &QAction::triggered, this, Slot(this, &TForm1::Help2Click));
+    connect(About1, &QAction::triggered, this, Slot(this, &TForm1::About1Click));
 }
 
 void TForm1::CreateComponents(platform::TCommApi& Api) {
@@ -373,13 +385,13 @@ void TForm1::CreateComponents(platform::TCommApi& Api) {
     COM->SetOnData([this](TCustomComm* Sender, std::uint32_t Received) { ComData(Sender, Received); });
     COM->SetOnEventLoopFailed([this](TCustomComm*, const std::string& Reason) {
         // Raised on the event thread, which CloseDevice waits for: the main thread takes it from here.
-        QMetaObject::invokeMethod(
-            this, [this, Reason] { CommLoopFailed(Reason); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, Guarded([this, Reason] { CommLoopFailed(Reason); }),
+                                  Qt::QueuedConnection);
     });
 
     Timer = Named(new QTimer(this), "Timer");
     Timer->setInterval(kTimerInterval);
-    connect(Timer, &QTimer::timeout, this, &TForm1::TimerTimer);
+    connect(Timer, &QTimer::timeout, this, Slot(this, &TForm1::TimerTimer));
     Timer->start();
 
     OpenDialog1 = Named(new QFileDialog(this), "OpenDialog1");
@@ -420,7 +432,7 @@ void TForm1::showEvent(QShowEvent* event) {
     FShown = true;
     // Queued so the window is on the screen when a box of the start-up shows over it; the queued call
     // still runs before any input of the operator.
-    QMetaObject::invokeMethod(this, &TForm1::FormShow, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, Slot(this, &TForm1::FormShow), Qt::QueuedConnection);
 }
 
 void TForm1::keyPressEvent(QKeyEvent* event) {
@@ -540,7 +552,8 @@ void TForm1::CommLoopFailed(const std::string& Message) {
 // ---- Command line and control codes
 
 void TForm1::Button5Click() {
-    const std::string command = ToBytes(Edit1->currentText());
+    // A character without a byte value refuses the whole line before anything goes out.
+    const std::string command = ToBytesExact(Edit1->currentText());
     COM->SendString(command);
     if (CheckBox2->isChecked()) COM->SendString("\n");
     if (!ComboBox4->currentText().isEmpty()) Button5->setEnabled(false);

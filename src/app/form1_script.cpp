@@ -77,7 +77,7 @@ void TForm1::GridClick() {
     SpinEdit1->setValue(Grid->RowCount() - row - 1);
     // Setting the value it already has raises no change, and the box must not stay below 1.
     SpinEdit1Change();
-    Edit1->setEditText(FromBytes(Grid->Cells(kScriptColumn, row)));
+    Edit1->setEditText(Grid->CellText(kScriptColumn, row));
 }
 
 void TForm1::GridMouseDown() {
@@ -167,7 +167,7 @@ void TForm1::EndBatch() {
 void TForm1::GridKeyPress(char& Key) {
     if (!Button5->isEnabled()) return;
     if (Key == kEnter) CommitCellEditor(Grid);
-    Edit1->setEditText(FromBytes(Grid->Cells(kScriptColumn, SelectedRow(Grid))));
+    Edit1->setEditText(Grid->CellText(kScriptColumn, SelectedRow(Grid)));
     if (Key == kEnter) {
         Button5Click();
         SelectGridRow(SelectedRow(Grid) + 1);

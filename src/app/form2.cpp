@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QTabWidget>
 
+#include "app/desktop.h"
+
 namespace qorvel {
 
 namespace {
@@ -45,6 +47,8 @@ QComboBox* MakeBox(QWidget* page, const char* name, int left, int top, int width
     auto* box = new QComboBox(page);
     box->setObjectName(QString::fromLatin1(name));
     box->setEditable(true);
+    // A text that matches no item exactly must stay as typed, so the setting is left unchanged.
+    KeepTypedText(box);
     // Typing a text must not grow the item list: only the box's text is the setting.
     box->setInsertPolicy(QComboBox::NoInsert);
     box->addItems(items);

@@ -41,6 +41,10 @@ void TStringGrid::EnsureHeaderItem(int Row) {
 }
 
 std::string TStringGrid::Cells(int Col, int Row) const {
+    return ToBytes(CellText(Col, Row));
+}
+
+QString TStringGrid::CellText(int Col, int Row) const {
     if (Row < 0 || Row >= RowCount() || Col < 0 || Col >= ColCount()) return {};
     const QTableWidgetItem* cell = nullptr;
     if (Row == 0)
@@ -49,7 +53,7 @@ std::string TStringGrid::Cells(int Col, int Row) const {
         cell = verticalHeaderItem(Row - 1);
     else
         cell = item(Row - 1, Col - 1);
-    return cell ? ToBytes(cell->text()) : std::string();
+    return cell ? cell->text() : QString();
 }
 
 void TStringGrid::SetCells(int Col, int Row, std::string_view Text) {

@@ -27,6 +27,8 @@ public:
 
     // Cell texts as byte strings; the fixed column's cells are the line-number labels.
     std::string Cells(int Col, int Row) const;
+    // The same as the operator sees it, with characters that have no byte value.
+    QString CellText(int Col, int Row) const;
     void SetCells(int Col, int Row, std::string_view Text);
 
     void SetColWidth(int Col, int Width);

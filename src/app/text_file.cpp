@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <filesystem>
+#include <system_error>
 #include <unistd.h>
 
 namespace qorvel {
@@ -13,6 +15,18 @@ constexpr std::size_t kReadChunk = 64 * 1024;
 
 [[noreturn]] void RaiseInOutError(int SystemError) {
     throw EInOutError(InOutErrorText(SystemError), SystemError);
+}
+
+// Linux says ENOENT both for a missing file and for a missing folder on the way to it; the
+// operator is told which of the two is missing.
+[[noreturn]] void RaiseOpenError(const std::string& FileName, int SystemError) {
+    if (SystemError == ENOENT) {
+        std::error_code error;
+        const std::filesystem::path folder = std::filesystem::path(FileName).parent_path();
+        if (!folder.empty() && !std::filesystem::is_directory(folder, error))
+            throw EInOutError(InOutErrorText(ENOTDIR), SystemError);
+    }
+    RaiseInOutError(SystemError);
 }
 
 class FileHandle {
@@ -106,7 +120,7 @@ std::string InOutErrorText(int SystemError) {
 
 void ForEachTextLine(const std::string& FileName, const std::function<void(std::string_view Line)>& OnLine) {
     FileHandle file(::open(FileName.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() < 0) RaiseInOutError(errno);
+    if (file.Get() < 0) RaiseOpenError(FileName, errno);
     LineSplitter splitter(OnLine);
     std::string buffer(kReadChunk, '\0');
     for (;;) {
@@ -139,7 +153,7 @@ std::vector<std::string> SplitTextLines(std::string_view Bytes) {
 
 void WriteBinaryFile(const std::string& FileName, const std::vector<std::string_view>& Chunks) {
     FileHandle file(::open(FileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (file.Get() < 0) RaiseInOutError(errno);
+    if (file.Get() < 0) RaiseOpenError(FileName, errno);
     for (std::string_view chunk : Chunks) {
         while (!chunk.empty()) {
             ssize_t n = ::write(file.Get(), chunk.data(), chunk.size());

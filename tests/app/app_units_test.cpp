@@ -1,9 +1,11 @@
 // Text-file reading and writing, the log text, and the error-box text rules.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -78,18 +80,31 @@ TEST(TextFile, LongLineAcrossReadChunksAndCRLFSplitAtChunkEdge) {
     std::filesystem::remove(path);
 }
 
-TEST(TextFile, MissingFileRaisesFileNotFoundAndADirectoryRaises) {
-    // A missing folder is ENOENT on Linux, as is a missing file.
-    for (const std::string& name : {std::string("/nonexistent-dir-qorvel/prompt.txt"),
-                                   (std::filesystem::temp_directory_path() / "qorvel-no-such-file.txt").string()}) {
+TEST(TextFile, MissingFileAndMissingFolderAreToldApart) {
+    const auto temp = std::filesystem::temp_directory_path();
+    const std::string missingFolder = (temp / "qorvel-no-such-folder" / "x.txt").string();
+    const std::string missingFile = (temp / "qorvel-no-such-file.txt").string();
+    const struct {
+        const char* Name;
+        std::function<void()> Run;
+        const char* Message;
+    } cases[] = {
+        {"read, missing file", [&] { ReadTextLines(missingFile); }, "File not found"},
+        {"read, missing folder", [&] { ReadTextLines(missingFolder); }, "Path not found"},
+        {"write, missing folder", [&] { WriteBinaryFile(missingFolder, {}); }, "Path not found"},
+        {"write, missing folder at the root", [&] { WriteBinaryFile("/nonexistent-dir-qorvel/x.log", {}); },
+         "Path not found"},
+    };
+    for (const auto& c : cases) {
         try {
-            ReadTextLines(name);
-            ADD_FAILURE() << "no error raised for " << name;
+            c.Run();
+            ADD_FAILURE() << "no error raised: " << c.Name;
         } catch (const EInOutError& e) {
-            EXPECT_STREQ(e.what(), "File not found");
+            EXPECT_STREQ(e.what(), c.Message) << c.Name;
+            EXPECT_EQ(e.ErrorCode(), ENOENT) << c.Name;
         }
     }
-    EXPECT_THROW(ReadTextLines(std::filesystem::temp_directory_path().string()), EInOutError);
+    EXPECT_THROW(ReadTextLines(temp.string()), EInOutError);
 }
 
 TEST(TextFile, WriteBinaryFileReplacesAndKeepsBytes) {
@@ -101,7 +116,6 @@ TEST(TextFile, WriteBinaryFileReplacesAndKeepsBytes) {
     std::string read((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(read, bytes);
     std::filesystem::remove(path);
-    EXPECT_THROW(WriteBinaryFile("/nonexistent-dir-qorvel/x.log", {}), EInOutError);
 }
 
 TEST(LogText, AppendAcrossBlocksAndEndsWith) {
@@ -159,8 +173,8 @@ TEST(ErrorBox, FullStopRule) {
 }
 
 TEST(StrToInt, DecimalIntegersOnly) {
-    for (auto [text, value] : {std::pair{"9600", 9600}, {"115200", 115200}, {"  42", 42}, {"-7", -7},
-                               {"2147483647", 2147483647}})
+    for (auto [text, value] :
+         {std::pair{"9600", 9600}, {"115200", 115200}, {"  42", 42}, {"-7", -7}, {"2147483647", 2147483647}})
         EXPECT_EQ(StrToInt(text), value) << text;
     for (const char* bad : {"abc", "", " ", "12a", "96 00", "9600 ", "2147483648", "+", "0x10"}) {
         try {

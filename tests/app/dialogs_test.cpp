@@ -236,15 +236,35 @@ void DialogsTest::form2KeysDoNotClose() {
 }
 
 void DialogsTest::form2TypedTextIsNotAnItem() {
+    const struct {
+        QComboBox* TForm2::*Box;
+        const char* Typed;
+    } typed[] = {
+        {&TForm2::ComboBox1, "COM17"},
+        {&TForm2::ComboBox1, "com3"},
+        {&TForm2::ComboBox3, "even"},
+        {&TForm2::ComboBox3, "Ev"},
+        {&TForm2::ComboBox5, "hardware (rts/cts)"},
+        {&TForm2::ComboBox5, "Soft"},
+    };
     TForm2 form;
     form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    form.ComboBox1->setFocus();
-    form.ComboBox1->lineEdit()->selectAll();
-    QTest::keyClicks(form.ComboBox1->lineEdit(), QStringLiteral("COM17"));
-    QTest::keyClick(form.ComboBox1->lineEdit(), Qt::Key_Return);
-    QCOMPARE(form.ComText(), QStringLiteral("COM17"));
-    QCOMPARE(form.ComboBox1->count(), 12);
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    for (const auto& t : typed) {
+        QComboBox* box = form.*t.Box;
+        const int items = box->count();
+        box->setFocus();
+        box->lineEdit()->selectAll();
+        QTest::keyClicks(box->lineEdit(), QString::fromLatin1(t.Typed));
+        QTest::keyClick(box->lineEdit(), Qt::Key_Return);
+        QTest::keyClick(box->lineEdit(), Qt::Key_Tab); // leaving the box
+        QCOMPARE(box->currentText(), QString::fromLatin1(t.Typed));
+        QCOMPARE(box->count(), items);
+    }
+    // Picking from the list still puts the item's text in.
+    form.ComboBox3->setCurrentIndex(0);
+    QTest::keyClick(form.ComboBox3, Qt::Key_Down);
+    QCOMPARE(form.ParityText(), QStringLiteral("Odd"));
 }
 
 void DialogsTest::form3Controls() {

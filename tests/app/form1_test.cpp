@@ -61,6 +61,13 @@ protected:
         ASSERT_TRUE(WaitUntil([&] { return Form->Terminal.Size() >= target && Port->InputWaiting() == 0; }));
         QCoreApplication::processEvents();
     }
+    // Shows the window, whose start-up connects, and waits until it takes key presses.
+    void ShowConnected() {
+        if (!Port) AddCom1();
+        Form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+        ASSERT_TRUE(WaitUntil([&] { return Form->Button1->text() == "Disconnect"; }));
+    }
     void Send(const QString& Line) {
         Form->Edit1->setEditText(Line);
         Form->Button5Click();
@@ -267,8 +274,7 @@ TEST_F(Form1Test, StartUpLoadsPromptListAndConnects) {
     EXPECT_EQ(Boxes[0].Text, "Connected to COM1");
     EXPECT_EQ(Form->Button1->text(), "Disconnect");
     EXPECT_TRUE(Port->IsOpen());
-    EXPECT_EQ(QDir(Form->OpenDialog1->directory()).canonicalPath(),
-              QDir(folder.Path()).canonicalPath());
+    EXPECT_EQ(QDir(Form->OpenDialog1->directory()).canonicalPath(), QDir(folder.Path()).canonicalPath());
     EXPECT_EQ(Form->SaveDialog1->directory(), Form->OpenDialog1->directory());
 }
 
@@ -296,8 +302,9 @@ TEST_F(Form1Test, ConnectAndDisconnectSwitchTheTwelveControls) {
     EXPECT_FALSE(Form->Gauge->isVisibleTo(Form.get()));
     EXPECT_FALSE(Form->TimerButton->isVisibleTo(Form.get()));
     EXPECT_EQ(ScreenRow(0).substr(0, 5), "hello"); // the screen is kept
-    for (QWidget* w : std::initializer_list<QWidget*>{Form->Button1, Form->Button3, Form->Button4, Form->Button9,
-                                                      Form->Edit1, Form->CheckBox2, Form->Edit2})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{Form->Button1, Form->Button3, Form->Button4, Form->Button9,
+                                         Form->Edit1, Form->CheckBox2, Form->Edit2})
         EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
 }
 
@@ -466,6 +473,121 @@ TEST_F(Form1Test, SendCodeIsCaseSensitive) {
     }
 }
 
+// ---- Typed text reaches the device exactly as typed
+
+// Types into a box's text field as the operator does, over what was there.
+void Type(QComboBox* Box, const QString& Text) {
+    Box->setFocus();
+    Box->lineEdit()->selectAll();
+    QTest::keyClicks(Box->lineEdit(), Text);
+}
+
+TEST_F(Form1Test, CommandLineSendsWhatWasTypedNotAHistoryItem) {
+    ShowConnected();
+    const struct {
+        const char* History;
+        const char* Typed;
+        bool Enter; // else Send is clicked with the mouse
+        std::string Sent;
+    } cases[] = {
+        {"Show Ver", "show ver", false, "show ver\n"},
+        {"Show Ver", "show ver", true, "show ver\n"},
+        {"reset all", "re", false, "re\n"},
+        {"reset all", "re", true, "re\n"},
+        {"reset all", "reset all", true, "reset all\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.Typed) + (c.Enter ? " Enter" : " click"));
+        Form->Edit1->clear();
+        Form->Edit1->addItem(QString::fromLatin1(c.History));
+        Form->Edit1->setCurrentIndex(-1);
+        const std::size_t before = Port->Output().size();
+        Type(Form->Edit1, QString::fromLatin1(c.Typed));
+        EXPECT_EQ(Form->Edit1->currentText(), c.Typed);
+        if (c.Enter)
+            QTest::keyClick(Form->Edit1->lineEdit(), Qt::Key_Return);
+        else
+            QTest::mouseClick(Form->Button5, Qt::LeftButton);
+        EXPECT_EQ(Port->Output().substr(before), c.Sent);
+        EXPECT_EQ(Form->Edit1->itemText(Form->Edit1->count() - 1), c.Typed);
+    }
+}
+
+TEST_F(Form1Test, ControlCodeAndPromptBoxesKeepTypedText) {
+    ShowConnected();
+    const struct {
+        const char* Typed;
+        std::string Sent;
+    } codes[] = {{"ctrl-y", ""}, {"Ctrl-Y", "\x19"}, {"CTRL-R", ""}, {"Ctrl-R", "\x12"}, {"Ctrl", ""}};
+    for (const auto& c : codes) {
+        SCOPED_TRACE(c.Typed);
+        const std::size_t before = Port->Output().size();
+        Type(Form->ComboBox3, QString::fromLatin1(c.Typed));
+        QTest::mouseClick(Form->Button10, Qt::LeftButton);
+        EXPECT_EQ(Port->Output().substr(before), c.Sent);
+        EXPECT_EQ(Form->ComboBox3->currentText(), c.Typed);
+    }
+
+    Type(Form->ComboBox4, "qlx7400>");
+    QTest::keyClick(Form->ComboBox4->lineEdit(), Qt::Key_Return);
+    QTest::mouseClick(Form->Button3, Qt::LeftButton); // the box loses the focus
+    EXPECT_EQ(Form->ComboBox4->currentText(), "qlx7400>");
+    // Picking from the list still puts the item's text in.
+    Form->ComboBox4->setCurrentIndex(0);
+    QTest::keyClick(Form->ComboBox4, Qt::Key_Down);
+    EXPECT_EQ(Form->ComboBox4->currentText(), "QLX7400>");
+}
+
+TEST_F(Form1Test, LongLinesGoOutWhole) {
+    Connect();
+    std::string line;
+    for (std::size_t i = 0; line.size() < (std::size_t{1} << 20); ++i)
+        line += "row " + std::to_string(i) + " \xe9; ";
+    // Typed or pasted into the command line.
+    Send(FromBytes(line));
+    EXPECT_EQ(Port->Output(), line + "\n");
+    // A script row passes through the command line on its way out.
+    Form->Grid->SetCells(1, 1, line + "!");
+    Form->SelectGridRow(1);
+    Form->GridClick();
+    Form->Button5Click();
+    EXPECT_EQ(Port->Output(), line + "\n" + line + "!\n");
+}
+
+TEST_F(Form1Test, CharactersWithoutAByteRefuseTheSend) {
+    Connect();
+    const struct {
+        QString Line;
+        std::string Sent; // empty: refused
+        QString Named;    // what the error box names
+    } cases[] = {
+        {QString::fromUtf8("20\u00b0 \u00e9\u00ff"), "20\xb0 \xe9\xff\n", {}},
+        {QString::fromUtf8("20\u00b0 \u20ac"), "", QString::fromUtf8("\"\u20ac\" (U+20AC)")},
+        {QString::fromUtf8("ok \U0001F600 x"), "", QString::fromUtf8("\"\U0001F600\" (U+1F600)")},
+        {QString::fromUtf8("\u0141"), "", QString::fromUtf8("\"\u0141\" (U+0141)")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Line.toStdString());
+        Boxes.clear();
+        const std::size_t before = Port->Output().size();
+        const int history = Form->Edit1->count();
+        Form->Edit1->setEditText(c.Line);
+        EXPECT_NO_THROW(Form->Button5->click());
+        EXPECT_EQ(Port->Output().substr(before), c.Sent);
+        if (c.Named.isEmpty()) {
+            EXPECT_TRUE(Boxes.empty());
+            continue;
+        }
+        ASSERT_EQ(Boxes.size(), 1u);
+        EXPECT_EQ(Boxes[0].Kind, TMessageKind::Error);
+        EXPECT_TRUE(Boxes[0].Text.contains(c.Named)) << Boxes[0].Text.toStdString();
+        // The operator can mend the line: it stays, and nothing joins the history.
+        EXPECT_EQ(Form->Edit1->currentText(), c.Line);
+        EXPECT_EQ(Form->Edit1->count(), history);
+        EXPECT_TRUE(Form->Button5->isEnabled());
+    }
+}
+
 // ---- Received data and the prompt gate
 
 TEST_F(Form1Test, ReceivedDataIsCutExpandedLoggedAndShown) {
@@ -522,6 +644,58 @@ TEST_F(Form1Test, DeviceGoneShowsErrorAndDisconnects) {
     EXPECT_EQ(Form->Terminal.Size(), 0u);
     // A later Connect meets the port as any other.
     Port.reset();
+}
+
+TEST_F(Form1Test, ErrorsStopAtTheHandlerThatRaisedThem) {
+    // Each trigger is pulled directly, the way the toolkit's button, menu and timer code calls the
+    // handler: the error box shows and nothing unwinds into the caller.
+    test::CurrentFolder folder;
+    const QString missing = folder.FilePath("no/such/folder/x.log");
+    const struct {
+        const char* Name;
+        std::function<void()> Pull;
+        const char* Box;
+    } cases[] = {
+        {"Send button", [&] { Form->Button5->click(); }, "Device not opened."},
+        {"Send Code button", [&] { Form->Button10->click(); }, "Device not opened."},
+        {"timer tick during a batch",
+         [&] {
+             Form->GridClick();
+             Form->Button6Click();
+             ASSERT_TRUE(QMetaObject::invokeMethod(Form->Timer, "timeout", Qt::DirectConnection));
+         },
+         "Device not opened."},
+        {"Save Log menu item",
+         [&] {
+             Capture.Answers.push_back(missing);
+             Form->SaveLog1->trigger();
+         },
+         "Path not found."},
+        {"Save Log button",
+         [&] {
+             Capture.Answers.push_back(missing);
+             Form->Button9->click();
+         },
+         "Path not found."},
+    };
+    AddCom1();
+    Settings.ComboBox2->setEditText("abc");
+    EXPECT_NO_THROW(Form->Button1->click());
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Text, "'abc' is not a valid integer value.");
+    Settings.Button1Click();
+    Connect();
+    Form->Grid->SetCells(1, 1, "row");
+    Form->COM->CloseDevice(); // the port goes away under the enabled controls
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Boxes.clear();
+        EXPECT_NO_THROW(c.Pull());
+        ASSERT_EQ(Boxes.size(), 1u);
+        EXPECT_EQ(Boxes[0].Kind, TMessageKind::Error);
+        EXPECT_EQ(Boxes[0].Text, c.Box);
+    }
+    EXPECT_EQ(Form->LinesLeft(), 0); // the failed tick ended the batch
 }
 
 TEST_F(Form1Test, ErrorInAHandlerShowsTheBoxAndTheLoopGoesOn) {

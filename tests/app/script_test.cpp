@@ -451,6 +451,7 @@ TEST_F(ScriptTest, SaveLogToAnUnwritableTargetClearsNothing) {
     RunAsEvent(Form.get(), [&] { Form->Button9Click(); });
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0].Kind, TMessageKind::Error);
+    EXPECT_EQ(Boxes[0].Text, "Path not found.");
     EXPECT_EQ(Form->Terminal.ToString(), "keep\r\n");
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(Form->Terminal2->Screen()->GetLine(0)->Txt), 4),
               "keep");
