@@ -524,18 +524,19 @@ void TForm1::Button1Click() {
         if (COM->OpenDevice()) {
             Button1->setText(QString::fromLatin1(kDisconnectCaption));
             ShowMessageBox(TMessageKind::Plain, "Connected to " + texts.Com, this);
-            SetConnectedControls(true);
+            // The device may have been lost while the box was open; the controls follow the port.
+            SetConnectedControls(COM->Opened());
         }
     } else {
         Button1->setText(QString::fromLatin1(kConnectCaption));
         COM->CloseDevice();
         Disconnect();
+        Terminal.Clear();
     }
 }
 
 void TForm1::Disconnect() {
     SetConnectedControls(false);
-    Terminal.Clear();
     Gauge->hide();
     TimerButton->hide();
 }
@@ -543,10 +544,12 @@ void TForm1::Disconnect() {
 void TForm1::CommLoopFailed(const std::string& Message) {
     // The news may be stale: the operator disconnected, or connected anew, before it got here.
     if (!COM->Opened() || !COM->EventLoopFailed()) return;
+    const std::string port = COM->DeviceName();
     Button1->setText(QString::fromLatin1(kConnectCaption));
     COM->CloseDevice();
+    // Unlike the operator's Disconnect, the log stays: what came before the loss can still be saved.
     Disconnect();
-    ShowException(Message);
+    ShowException("Connection to " + port + " lost" + (Message.empty() ? "" : ": " + Message));
 }
 
 // ---- Command line and control codes

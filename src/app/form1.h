@@ -163,7 +163,7 @@ private:
     void CreateMenu();
     void CreateComponents(platform::TCommApi& Api);
     void SetConnectedControls(bool Enabled);
-    // The controls of the Disconnected state; the log is the caller's business.
+    // The controls of the Disconnected state; whether the log goes too is the caller's choice.
     void Disconnect();
     void LoadPromptList(const std::string& FileName);
     // Opens the prompt gate when the prompt box is empty or the log text ends with its text.

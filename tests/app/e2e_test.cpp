@@ -83,15 +83,16 @@ TEST_F(E2eTest, PseudoTerminalBothWaysPromptGateAndUnplug) {
     EXPECT_EQ(Form->Terminal.ToString(), expected);
     EXPECT_TRUE(Form->Button5->isEnabled());
 
-    // Unplugged: the other side goes away.
+    // Unplugged: the other side goes away. The window disconnects but keeps the log.
     pty.Close();
     ASSERT_TRUE(WaitUntil([&] { return Boxes.size() >= 2; }));
     EXPECT_EQ(Boxes[1].Kind, TMessageKind::Error);
-    EXPECT_FALSE(Boxes[1].Text.isEmpty());
+    EXPECT_EQ(Boxes[1].Text,
+              QString::fromStdString("Connection to " + pty.Name() + " lost: Input/output error."));
     EXPECT_EQ(Form->Button1->text(), "Connect");
     EXPECT_FALSE(Form->COM->Opened());
     EXPECT_FALSE(Form->Button5->isEnabled());
-    EXPECT_EQ(Form->Terminal.Size(), 0u);
+    EXPECT_EQ(Form->Terminal.ToString(), expected);
 }
 
 TEST_F(E2eTest, AgainstTheDeviceSimulator) {

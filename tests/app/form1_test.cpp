@@ -632,18 +632,68 @@ TEST_F(Form1Test, PromptGate) {
     EXPECT_TRUE(Form->Button5->isEnabled());
 }
 
-TEST_F(Form1Test, DeviceGoneShowsErrorAndDisconnects) {
-    Connect();
-    Receive("before\n", 8);
-    Port->HangUp();
-    ASSERT_TRUE(WaitUntil([&] { return !Boxes.empty() && Boxes.back().Kind == TMessageKind::Error; }));
-    EXPECT_FALSE(Boxes.back().Text.isEmpty());
+// ---- Losing the device
+
+TEST_F(Form1Test, DeviceLostDisconnectsNamesThePortAndKeepsTheLog) {
+    struct TSilent {}; // an exception that carries no message
+    const struct {
+        const char* Port;
+        std::function<void(platform::TFakePort&, TXComm&)> Lose;
+        const char* Box;
+    } cases[] = {
+        {"COM1", [](platform::TFakePort& P, TXComm&) { P.HangUp(); },
+         "Connection to COM1 lost: Input/output error."},
+        // The event thread ends on an exception without a message.
+        {"COM7",
+         [](platform::TFakePort& P, TXComm& C) {
+             C.SetOnData([](TCustomComm*, std::uint32_t) { throw TSilent{}; });
+             P.PushInput("x");
+         },
+         "Connection to COM7 lost."},
+    };
+    test::CurrentFolder folder;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Port);
+        Port = Api.AddPort(c.Port);
+        Settings.SetComText(c.Port);
+        Connect();
+        Receive("before\n", 8);
+        Boxes.clear();
+        c.Lose(*Port, *Form->COM);
+        ASSERT_TRUE(WaitUntil([&] { return !Boxes.empty(); }));
+        EXPECT_EQ(Boxes.back().Kind, TMessageKind::Error);
+        EXPECT_EQ(Boxes.back().Text, c.Box);
+        EXPECT_EQ(Form->Button1->text(), "Connect");
+        EXPECT_FALSE(Form->COM->Opened());
+        for (QWidget* w : std::initializer_list<QWidget*>{Form->Button5, Form->Grid, Form->ComboBox3})
+            EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+        // What came before the loss is still there to save.
+        EXPECT_EQ(Form->Terminal.ToString(), "before\r\n");
+        Capture.Answers.push_back(folder.FilePath("lost.log"));
+        Form->Button9Click();
+        std::ifstream saved(folder.FilePath("lost.log").toStdString(), std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), "before\r\n");
+    }
+}
+
+TEST_F(Form1Test, DeviceLostWhileTheConnectedBoxIsOpen) {
+    AddCom1();
+    Capture.OnBox = [&](const test::Box& Box) {
+        if (!Box.Text.startsWith("Connected to")) return;
+        // The box is open: the device goes and the news arrives while it waits for OK.
+        Port->HangUp();
+        WaitUntil([&] { return Boxes.back().Kind == TMessageKind::Error; });
+    };
+    Form->Button1Click();
+    Capture.OnBox = nullptr;
+    ASSERT_EQ(Boxes.size(), 2u);
+    EXPECT_EQ(Boxes[1].Text, "Connection to COM1 lost: Input/output error.");
     EXPECT_EQ(Form->Button1->text(), "Connect");
-    EXPECT_FALSE(Form->COM->Opened());
-    EXPECT_FALSE(Form->Button5->isEnabled());
-    EXPECT_EQ(Form->Terminal.Size(), 0u);
-    // A later Connect meets the port as any other.
-    Port.reset();
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             Form->Button5, Form->Button6, Form->Button7, Form->Button8, Form->Button10, Form->Label5,
+             Form->Label6, Form->SpinEdit1, Form->ComboBox3, Form->ComboBox4, Form->Grid})
+        EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+    EXPECT_FALSE(Form->OpenFile1->isEnabled());
 }
 
 TEST_F(Form1Test, ErrorsStopAtTheHandlerThatRaisedThem) {
