@@ -119,12 +119,41 @@ int TStringGrid::VisibleRowCount() const {
     return std::max(viewport()->height() / pitch, 0);
 }
 
+namespace {
+
+constexpr char kEnter = '\r';
+
+// The character a key press stands for, 0 for none.
+char KeyChar(const QKeyEvent* Event) {
+    if (Event->key() == Qt::Key_Return || Event->key() == Qt::Key_Enter) return kEnter;
+    if (Event->text().size() == 1 && Event->text().front().unicode() < 256)
+        return static_cast<char>(Event->text().front().unicode());
+    return 0;
+}
+
+} // namespace
+
+bool TStringGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+    if (!QTableWidget::edit(index, trigger, event)) return false;
+    // Watched from now on: the key that opened the editor has already been through keyPressEvent.
+    if (QWidget* editor = indexWidget(index)) {
+        editor->installEventFilter(this);
+        if (editor->focusProxy()) editor->focusProxy()->installEventFilter(this);
+    }
+    return true;
+}
+
+bool TStringGrid::eventFilter(QObject* watched, QEvent* event) {
+    // Enter is left out: the editor passes it on to the grid, whose keyPressEvent reports it.
+    if (event->type() == QEvent::KeyPress && watched != viewport()) {
+        char key = KeyChar(static_cast<QKeyEvent*>(event));
+        if (key != 0 && key != kEnter) emit KeyPress(key);
+    }
+    return QTableWidget::eventFilter(watched, event);
+}
+
 void TStringGrid::keyPressEvent(QKeyEvent* event) {
-    char key = 0;
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
-        key = '\r';
-    else if (event->text().size() == 1 && event->text().front().unicode() < 256)
-        key = static_cast<char>(event->text().front().unicode());
+    char key = KeyChar(event);
     if (key != 0) emit KeyPress(key);
     QTableWidget::keyPressEvent(event);
 }

@@ -45,11 +45,14 @@ public:
     int VisibleRowCount() const;
 
 signals:
-    // A character typed while the grid has the focus, before the grid handles the key (Enter is 0x0D).
+    // A character typed while the grid or its open cell editor has the focus, before either handles
+    // the key (Enter is 0x0D).
     void KeyPress(char& Key);
     void MouseDown();
 
 protected:
+    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
 

@@ -373,6 +373,25 @@ TEST_F(ScriptTest, EnterInTheGridSendsAndMovesOnOnlyWhenReady) {
     EXPECT_EQ(SelectedRow(), 3);
 }
 
+TEST_F(ScriptTest, TypingInTheCellEditorRunsTheGridKeyHandler) {
+    Connect();
+    LoadScript("one\ntwo\n");
+    Form->Grid->setFocus();
+    QTest::keyClick(Form->Grid, Qt::Key_F2);
+    QWidget* editor = QApplication::focusWidget();
+    ASSERT_NE(editor, Form->Grid);
+    // The handler puts the row's text on the command line, as it does for a key on the grid itself.
+    Form->Edit1->setEditText("other");
+    QTest::keyClicks(editor, "X");
+    EXPECT_EQ(Form->Edit1->currentText(), "one");
+    // While the prompt is awaited the handler does nothing.
+    Form->ComboBox4->setEditText("P>");
+    Form->Button5Click();
+    Form->Edit1->setEditText("other");
+    QTest::keyClicks(editor, "Y");
+    EXPECT_EQ(Form->Edit1->currentText(), "other");
+}
+
 // ---- Prompt list
 
 TEST_F(ScriptTest, PromptListReplacesTheItemsUnchanged) {
