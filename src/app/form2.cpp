@@ -184,6 +184,12 @@ void TForm2::Button3Click() {
     reject();
 }
 
+void TForm2::showEvent(QShowEvent* event) {
+    // Its fixed place may lie off the screen the main window is on.
+    PlaceOverOwner(this);
+    QDialog::showEvent(event);
+}
+
 void TForm2::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_Escape:

@@ -182,6 +182,8 @@ void TForm3::showEvent(QShowEvent* event) {
         frame.moveCenter(screen->geometry().center());
         move(frame.topLeft());
     }
+    // The main window may be on another screen than the primary one.
+    PlaceOverOwner(this);
     QDialog::showEvent(event);
 }
 

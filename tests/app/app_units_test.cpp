@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/application.h"
+#include "app/desktop.h"
 #include "app/log_text.h"
 #include "app/text_file.h"
 
@@ -184,6 +185,37 @@ TEST(StrToInt, DecimalIntegersOnly) {
             EXPECT_EQ(std::string(e.what()), std::string("'") + bad + "' is not a valid integer value");
         }
     }
+}
+
+} // namespace
+} // namespace qorvel
+
+namespace qorvel {
+namespace {
+
+TEST(DialogPlace, StaysWhereItIsOnTheOwnersScreenElseCentresOnTheOwner) {
+    const QRect left(0, 0, 1920, 1080);
+    const QRect right(1920, 0, 1280, 1024);
+    const struct {
+        const char* Name;
+        QRect Dialog;
+        QRect Owner;
+        QRect Screen;
+        QPoint Place;
+    } cases[] = {
+        {"on the owner's screen", {394, 197, 273, 353}, {100, 100, 729, 479}, left, {394, 197}},
+        {"owner on the other screen", {394, 197, 273, 353}, {2200, 300, 729, 479}, right, {2428, 363}},
+        {"partly off the screen", {1800, 197, 273, 353}, {100, 100, 729, 479}, left, {328, 163}},
+        {"centred on an owner at the edge, kept on the screen",
+         {-500, 0, 273, 353},
+         {1700, 900, 729, 479},
+         left,
+         {1647, 727}},
+        {"larger than the screen", {5000, 5000, 2000, 1200}, {100, 100, 729, 479}, left, {0, 0}},
+        {"no screen known", {5000, 5000, 273, 353}, {100, 100, 729, 479}, {}, {5000, 5000}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DialogPlace(c.Dialog, c.Owner, c.Screen), c.Place) << c.Name;
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -14,6 +15,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTest>
@@ -238,6 +240,28 @@ TEST_F(Form1Test, LayoutAndGrowth) {
     Form->resize(300, 200);
     EXPECT_GE(Form->width(), 721);
     EXPECT_GE(client->height(), 433);
+}
+
+TEST_F(Form1Test, DialogsBelongToTheMainWindowAndShowOverIt) {
+    Form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+    const QRect screen = Form->screen()->availableGeometry();
+    for (QDialog* dialog : {static_cast<QDialog*>(&Settings), static_cast<QDialog*>(&About)}) {
+        SCOPED_TRACE(dialog->objectName().toStdString());
+        EXPECT_EQ(dialog->parentWidget(), Form.get());
+        EXPECT_TRUE(dialog->isWindow());
+        dialog->move(screen.right() + 2000, screen.bottom() + 2000); // a place off the main window's screen
+        dialog->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
+        EXPECT_TRUE(screen.contains(dialog->frameGeometry()));
+        EXPECT_LE((dialog->frameGeometry().center() - Form->frameGeometry().center()).manhattanLength(), 4);
+        dialog->hide();
+    }
+    // A place on the main window's screen is kept.
+    Settings.move(screen.topLeft() + QPoint(10, 10));
+    Settings.show();
+    EXPECT_EQ(Settings.pos(), screen.topLeft() + QPoint(10, 10));
+    Settings.hide();
 }
 
 // ---- Start-up
