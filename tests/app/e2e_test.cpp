@@ -15,6 +15,8 @@
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/form3.h"
+#include "emulvt/char_tables.h"
+#include "emulvt/emul_vt.h"
 #include "serial/xcomm.h"
 
 #include "app_test_util.h"
@@ -121,13 +123,28 @@ TEST_F(E2eTest, AgainstTheDeviceSimulator) {
     EXPECT_NE(log.find("flood N"), std::string::npos);
     EXPECT_EQ(log.find('\n'), log.find("\r\n") + 1);
     EXPECT_TRUE(Form->Terminal.EndsWith("\r\nQLX7400>"));
+
+    // The demo's table arrives as box characters the terminal draws as lines, not as letters.
+    Send("box");
+    ASSERT_TRUE(WaitUntil([&] { return Form->Button5->isEnabled(); }));
+    int top = -1;
+    for (int row = 0; row < Form->Terminal2->Rows() && top < 0; ++row)
+        if (std::string_view(reinterpret_cast<const char*>(Form->Terminal2->Screen()->GetLine(row)->Txt),
+                             27) ==
+            "\xDA" + std::string(14, '\xC4') + "\xC2" + std::string(10, '\xC4') + "\xBF")
+            top = row;
+    ASSERT_GE(top, 0);
+    for (int column = 0; column < 27; ++column) {
+        const char16_t shown = Cp437ToUnicode[Form->Terminal2->Screen()->GetLine(top)->Txt[column]];
+        EXPECT_TRUE(shown >= 0x2500 && shown <= 0x257F) << column; // the Unicode box-drawing block
+    }
     Form->Button1Click();
 
     sim.terminate();
     ASSERT_TRUE(sim.waitForFinished(10000));
     std::ifstream in(record, std::ios::binary);
     const std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(got, "help\n");
+    EXPECT_EQ(got, "help\nbox\n");
     EXPECT_FALSE(std::filesystem::exists(link));
     std::filesystem::remove_all(dir);
 }

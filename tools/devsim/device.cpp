@@ -33,10 +33,15 @@ std::string Csi(std::string_view body) {
 std::string Goto(int row, int column) {
     return Csi(std::to_string(row) + ";" + std::to_string(column) + "H");
 }
-// Line-drawing characters go out in the graphic set and the text around them in the normal one.
-std::string Graphic(std::string_view text) {
-    return "\x1b(0" + std::string(text) + "\x1b(B";
-}
+// Box characters of code page 437, the terminal's own character set, so a terminal that shows
+// received bytes as they come draws them as lines.
+namespace box {
+constexpr char kHorizontal = '\xC4';
+constexpr char kVertical[] = "\xB3";
+constexpr char kTopLeft = '\xDA', kTopTee = '\xC2', kTopRight = '\xBF';
+constexpr char kLeftTee = '\xC3', kCross = '\xC5', kRightTee = '\xB4';
+constexpr char kBottomLeft = '\xC0', kBottomTee = '\xC1', kBottomRight = '\xD9';
+} // namespace box
 
 std::string Padded(std::string_view text, std::size_t width) {
     std::string result(text.substr(0, width));
@@ -227,7 +232,7 @@ void TDevice::Help() {
     Line("  help      this list");
     Line("  ver       firmware version");
     Line("  colors    the 16 colours, foreground and background");
-    Line("  box       a table drawn with line-drawing characters");
+    Line("  box       a table drawn with box characters (code page 437)");
     Line("  top       full-screen status display (Ctrl-C ends it)");
     Line("  flood N   N bytes of log text as fast as the line takes");
     Line("  slow      the prompt arrives in several pieces");
@@ -256,18 +261,20 @@ void TDevice::Colors() {
 }
 
 void TDevice::Box() {
-    const std::string bar14(14, 'q');
-    const std::string bar10(10, 'q');
+    const std::string bar14(14, box::kHorizontal);
+    const std::string bar10(10, box::kHorizontal);
+    const auto rule = [&](char left, char tee, char right) { Line(left + bar14 + tee + bar10 + right); };
     const auto row = [&](std::string_view port, std::string_view state) {
-        Line(Graphic("x") + " " + Padded(port, 13) + Graphic("x") + " " + Padded(state, 9) + Graphic("x"));
+        Line(std::string(box::kVertical) + " " + Padded(port, 13) + box::kVertical + " " + Padded(state, 9) +
+             box::kVertical);
     };
-    Line(Graphic("l" + bar14 + "w" + bar10 + "k"));
+    rule(box::kTopLeft, box::kTopTee, box::kTopRight);
     row("Port", "State");
-    Line(Graphic("t" + bar14 + "n" + bar10 + "u"));
+    rule(box::kLeftTee, box::kCross, box::kRightTee);
     row("uart0", "online");
     row("uart1", "offline");
     row("can0", "online");
-    Line(Graphic("m" + bar14 + "v" + bar10 + "j"));
+    rule(box::kBottomLeft, box::kBottomTee, box::kBottomRight);
 }
 
 void TDevice::StartTop(TClock::time_point now) {
