@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -216,6 +217,42 @@ TEST(DialogPlace, StaysWhereItIsOnTheOwnersScreenElseCentresOnTheOwner) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(DialogPlace(c.Dialog, c.Owner, c.Screen), c.Place) << c.Name;
+}
+
+} // namespace
+} // namespace qorvel
+
+namespace qorvel {
+namespace {
+
+TEST(ErrorBox, ShowsWhatEachKindOfExceptionSays) {
+    struct TSilent {};
+    const struct {
+        const char* Name;
+        std::function<void()> Raise;
+        QString Text;
+    } cases[] = {
+        {"message", [] { throw std::runtime_error("Device not opened"); }, "Device not opened."},
+        {"empty message", [] { throw std::runtime_error(""); }, "Unknown error."},
+        {"not a standard exception", [] { throw TSilent{}; }, "Unknown error."},
+        {"text naming any character", [] { throw ETextError(QString::fromUtf8("\u20ac and \u0141")); },
+         QString::fromUtf8("\u20ac and \u0141")},
+    };
+    std::vector<QString> shown;
+    TDesktopHooks hooks;
+    hooks.MessageBox = [&](TMessageKind, const QString&, const QString& Text) { shown.push_back(Text); };
+    const TDesktopHooks previous = SetDesktopHooks(std::move(hooks));
+    for (const auto& c : cases) {
+        try {
+            c.Raise();
+        } catch (...) {
+            ShowCurrentException();
+        }
+    }
+    SetDesktopHooks(previous);
+    ASSERT_EQ(shown.size(), std::size(cases));
+    for (std::size_t i = 0; i < shown.size(); ++i)
+        EXPECT_EQ(shown[i], cases[i].Text) << cases[i].Name;
 }
 
 } // namespace
