@@ -116,6 +116,12 @@ public:
     TForm3* Form3() const { return FForm3; }
     std::int32_t LinesLeft() const { return FLinesLeft; }
 
+    // Selects the script row and scrolls it to the top when it is out of view.
+    void SelectGridRow(int Row);
+    // The serial component's event loop ended on a failure: the device is lost. The window goes
+    // to Disconnected and tells the operator; the log of what was received is kept for Save Log.
+    void CommLoopFailed(const std::string& Message);
+
 public slots:
     void FormShow();
     void Exit1Click();
@@ -142,13 +148,6 @@ public slots:
     void Button3Click();
     void Help2Click();
     void About1Click();
-
-public:
-    void SelectGridRow(int Row);
-
-    // The serial component's event loop ended on a failure: the device is lost. The window goes
-    // to Disconnected and tells the operator; the log of what was received is kept for Save Log.
-    void CommLoopFailed(const std::string& Message);
 
 protected:
     void showEvent(QShowEvent* event) override;
