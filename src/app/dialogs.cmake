@@ -2,6 +2,8 @@
 find_package(JPEG REQUIRED)
 
 add_library(app_dialogs STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/font_scale.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/font_scale.h
     ${CMAKE_CURRENT_LIST_DIR}/form2.cpp
     ${CMAKE_CURRENT_LIST_DIR}/form2.h
     ${CMAKE_CURRENT_LIST_DIR}/form3.cpp

@@ -27,6 +27,7 @@
 #include "app/accessible_names.h"
 #include "app/application.h"
 #include "app/desktop.h"
+#include "app/font_scale.h"
 #include "app/form2.h"
 #include "app/form3.h"
 #include "app/string_grid.h"
@@ -51,32 +52,45 @@ public:
     TAnchorPanel(int DesignWidth, QWidget* parent) : QFrame(parent), FDesignWidth(DesignWidth) {}
 
     template <typename W> W* Place(W* Widget, int Left, int Top, int Width, int Height, TAnchor Anchor) {
-        Widget->setGeometry(Left, Top, Width, Height);
+        Widget->setGeometry(FScale(QRect(Left, Top, Width, Height)));
         FAnchored.push_back({Widget, QRect(Left, Top, Width, Height), Anchor});
         return Widget;
+    }
+
+    // The design is kept at the reference font; the children are placed at Scale of it.
+    void SetScale(const TLayoutScale& Scale) {
+        FScale = Scale;
+        Arrange(FScale(FDesignWidth));
     }
 
 protected:
     void resizeEvent(QResizeEvent* event) override {
         QFrame::resizeEvent(event);
-        const int grow = width() - FDesignWidth;
+        Arrange(width());
+    }
+
+private:
+    void Arrange(int Width) {
+        const int grow = Width - FScale(FDesignWidth);
         for (const Anchored& a : FAnchored) {
-            QRect r = a.Design;
+            QRect r = FScale(a.Design);
             if (a.Anchor == TAnchor::Right)
                 r.translate(grow, 0);
             else if (a.Anchor == TAnchor::Stretch)
                 r.setWidth(std::max(r.width() + grow, 0));
+            // A label is as large as its text.
+            if (auto* label = qobject_cast<QLabel*>(a.Widget)) r.setSize(label->sizeHint());
             a.Widget->setGeometry(r);
         }
     }
 
-private:
     struct Anchored {
         QWidget* Widget;
         QRect Design;
         TAnchor Anchor;
     };
     int FDesignWidth;
+    TLayoutScale FScale;
     std::vector<Anchored> FAnchored;
 };
 
@@ -129,9 +143,7 @@ TForm1::TForm1(platform::TCommApi& Api, QWidget* parent) : QMainWindow(parent) {
     // System menu and minimise only: no maximise button, but the frame stays resizable.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    QFont font = QApplication::font();
-    font.setPixelSize(13);
-    setFont(font);
+    setFont(WindowFont(QApplication::font(), kFontPixels));
 
     setCentralWidget(new TBands([this] { LayoutBands(); }, this));
     CreatePanel1();
@@ -140,13 +152,15 @@ TForm1::TForm1(platform::TCommApi& Api, QWidget* parent) : QMainWindow(parent) {
     CreatePanel2();
     CreateMenu();
     CreateComponents(Api);
+    ScaleLayout();
 
     const int menuHeight = menuBar()->sizeHint().height();
-    setMinimumSize(kClientWidth, kClientHeight + menuHeight);
-    resize(kClientWidth, kClientHeight + menuHeight);
+    const QSize client = FScale(QSize(kClientWidth, kClientHeight));
+    setMinimumSize(client.width(), client.height() + menuHeight);
+    resize(client.width(), client.height() + menuHeight);
     if (QScreen* screen = QApplication::primaryScreen())
         move(screen->availableGeometry().center() -
-             QPoint(kClientWidth / 2, (kClientHeight + menuHeight) / 2));
+             QPoint(client.width() / 2, (client.height() + menuHeight) / 2));
     LayoutBands();
     NameControlsForAccessibility(this);
 }
@@ -189,7 +203,8 @@ void TForm1::CreatePanel1() {
     Button6 = Named(
         panel->Place(new QPushButton(QStringLiteral("Send Next"), panel), 300, 9, 78, 25, TAnchor::Right),
         "Button6");
-    SpinEdit1 = Named(panel->Place(new QSpinBox(panel), 415, 9, 50, 26, TAnchor::Right), "SpinEdit1");
+    // 4 pixels right of the design's 415 so that the "Lines" label ends 3 pixels before the box.
+    SpinEdit1 = Named(panel->Place(new QSpinBox(panel), 419, 9, 46, 26, TAnchor::Right), "SpinEdit1");
     SpinEdit1->setRange(INT_MIN, INT_MAX);
     SpinEdit1->setValue(0);
     Bevel1 = Named(panel->Place(NewBevel(panel), 470, 8, 248, 29, TAnchor::Right), "Bevel1");
@@ -290,7 +305,8 @@ void TForm1::CreatePanel2() {
     Label6->adjustSize();
     Label6->setEnabled(false);
     ComboBox4 = Named(new QComboBox(Panel4), "ComboBox4");
-    ComboBox4->setGeometry(54, 4, 176, 24);
+    // 5 pixels right of the design's 54 so that the "Prompt:" label ends 3 pixels before the box.
+    ComboBox4->setGeometry(59, 4, 171, 24);
     ComboBox4->setEditable(true);
     KeepTypedText(ComboBox4);
     ComboBox4->setInsertPolicy(QComboBox::NoInsert);
@@ -312,7 +328,8 @@ void TForm1::CreatePanel2() {
         panel->Place(new QPushButton(QStringLiteral("Save Log"), panel), 472, 39, 81, 25, TAnchor::Left),
         "Button9");
     Bevel2 = Named(panel->Place(NewBevel(panel), 560, 33, 156, 35, TAnchor::Right), "Bevel2");
-    ComboBox3 = Named(panel->Place(new QComboBox(panel), 567, 38, 58, 24, TAnchor::Right), "ComboBox3");
+    // 6 pixels wider than the design's 58 (3 on either side) so that "Ctrl-C" is not clipped.
+    ComboBox3 = Named(panel->Place(new QComboBox(panel), 564, 38, 64, 24, TAnchor::Right), "ComboBox3");
     ComboBox3->setEditable(true);
     KeepTypedText(ComboBox3);
     ComboBox3->setInsertPolicy(QComboBox::NoInsert);
@@ -404,16 +421,27 @@ void TForm1::CreateComponents(platform::TCommApi& Api) {
         {QStringLiteral("Log File (*.log)"), QStringLiteral("Text File (*.txt)"), QStringLiteral("*.* (*)")});
 }
 
+void TForm1::ScaleLayout() {
+    FScale = TLayoutScale::Of(this, kFontPixels);
+    for (QFrame* panel : {Panel1, Panel2})
+        static_cast<TAnchorPanel*>(panel)->SetScale(FScale);
+    for (QFrame* panel : {Panel3, Panel4})
+        FScale.ScaleChildren(panel);
+}
+
 void TForm1::LayoutBands() {
     QWidget* client = centralWidget();
     if (!client || !Panel2) return;
     const int w = client->width();
     const int h = client->height();
-    const int bottom = h - kPanel2Height;
-    Panel1->setGeometry(0, 0, w, kPanel1Height);
-    Panel2->setGeometry(0, bottom, w, kPanel2Height);
-    GroupBox1->setGeometry(0, bottom - kGroupBox1Height, w, kGroupBox1Height);
-    GroupBox2->setGeometry(0, kPanel1Height, w, std::max(bottom - kGroupBox1Height - kPanel1Height, 0));
+    const int panel1Height = FScale(kPanel1Height);
+    const int panel2Height = FScale(kPanel2Height);
+    const int groupBox1Height = FScale(kGroupBox1Height);
+    const int bottom = h - panel2Height;
+    Panel1->setGeometry(0, 0, w, panel1Height);
+    Panel2->setGeometry(0, bottom, w, panel2Height);
+    GroupBox1->setGeometry(0, bottom - groupBox1Height, w, groupBox1Height);
+    GroupBox2->setGeometry(0, panel1Height, w, std::max(bottom - groupBox1Height - panel1Height, 0));
     for (QGroupBox* box : {GroupBox2, GroupBox1}) {
         const QRect inner = box->contentsRect();
         QWidget* child = box == GroupBox2 ? static_cast<QWidget*>(Grid) : static_cast<QWidget*>(Terminal2);

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/font_scale.h"
 #include "app/log_text.h"
 #include "platform/commapi.h"
 
@@ -45,6 +46,8 @@ public:
     static constexpr int kPanel1Height = 38;
     static constexpr int kGroupBox1Height = 132;
     static constexpr int kPanel2Height = 89;
+    // Height of the controls' font at the reference desktop font.
+    static constexpr int kFontPixels = 13;
     static constexpr int kHistoryLimit = 10;
     static constexpr int kTimerInterval = 800;
 
@@ -161,6 +164,8 @@ private:
     void CreatePanel2();
     void CreateMenu();
     void CreateComponents(platform::TCommApi& Api);
+    // Grows the reference layout with the font (font_scale.h); nothing moves at the reference font.
+    void ScaleLayout();
     void SetConnectedControls(bool Enabled);
     // The controls of the Disconnected state; whether the log goes too is the caller's choice.
     void Disconnect();
@@ -172,6 +177,7 @@ private:
     TForm3* FForm3 = nullptr;
     std::int32_t FLinesLeft = 0;
     bool FShown = false;
+    TLayoutScale FScale;
 
     // The dialog's chosen file name, with its default suffix added to a name without one.
     std::optional<QString> ExecFileDialog(QFileDialog* Dialog);

@@ -9,6 +9,7 @@
 #include <QTabWidget>
 
 #include "app/desktop.h"
+#include "app/font_scale.h"
 
 namespace qorvel {
 
@@ -27,11 +28,12 @@ const char* const kDefaultParity = "None";
 const char* const kDefaultStopBits = "1";
 const char* const kDefaultFlowControl = "None";
 
+constexpr int kFontPixels = 13;
+
 QFont DialogFont() {
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(13);
-    return font;
+    return WindowFont(font, kFontPixels);
 }
 
 QLabel* MakeLabel(QWidget* page, const char* name, const char* caption, int left, int top) {
@@ -100,7 +102,9 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
     ComboBox6 = MakeBox(TabSheet1, "ComboBox6", 89, 79, 144, {"5", "6", "7", "8"}, kDefaultBits);
     ComboBox3 = MakeBox(TabSheet1, "ComboBox3", 88, 109, 145, {"None", "Odd", "Even"}, kDefaultParity);
     ComboBox4 = MakeBox(TabSheet1, "ComboBox4", 88, 141, 145, {"1", "2"}, kDefaultStopBits);
-    ComboBox5 = MakeBox(TabSheet1, "ComboBox5", 88, 176, 145,
+    // 5 pixels right of the design's 88 so that "Flow Control:" ends 3 pixels before it, and 154 wide
+    // instead of 145 so that "Software (Xon/Xoff)" is not clipped.
+    ComboBox5 = MakeBox(TabSheet1, "ComboBox5", 93, 176, 154,
                         {"None", "Software (Xon/Xoff)", "Hardware (Rts/Cts)"}, kDefaultFlowControl);
     Label1->setBuddy(ComboBox1);
     Label2->setBuddy(ComboBox2);
@@ -132,9 +136,22 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
     QWidget::setTabOrder(Button2, Button3);
     ComboBox1->setFocus();
 
+    ScaleLayout();
+
     connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm2::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TForm2::Button3Click);
+}
+
+void TForm2::ScaleLayout() {
+    const TLayoutScale scale = TLayoutScale::Of(this, kFontPixels);
+    if (scale.Factor() == 1.0) return;
+    resize(scale(QSize(kClientWidth, kClientHeight)));
+    scale.ScaleChildren(this);
+    scale.ScaleChildren(TabSheet1);
+    // A box is as high as its font needs, as at the reference.
+    for (QComboBox* box : {ComboBox1, ComboBox2, ComboBox6, ComboBox3, ComboBox4, ComboBox5})
+        box->resize(box->width(), box->sizeHint().height());
 }
 
 QString TForm2::ComText() const {

@@ -66,6 +66,10 @@ public slots:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
+
+private:
+    // Grows the reference layout with the font (font_scale.h); nothing moves at the reference font.
+    void ScaleLayout();
 };
 
 } // namespace qorvel

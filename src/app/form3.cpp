@@ -12,6 +12,7 @@
 #include <QUrl>
 
 #include "app/desktop.h"
+#include "app/font_scale.h"
 #include "app/jpeg_image.h"
 
 // The resource file lives in a static library: pull it in explicitly (outside any namespace).
@@ -58,11 +59,13 @@ const char* const kLicenceLines[] = {
     "Report problems to qorvel@example.org.",
 };
 
+constexpr int kFontPixels = 13;
+constexpr int kLicenceFontPixels = 11;
+
 QFont DialogFont(int pixelSize) {
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixelSize);
-    return font;
+    return WindowFont(font, pixelSize);
 }
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int left, int top) {
@@ -92,7 +95,7 @@ TForm3::TForm3(QWidget* parent)
     InitDialogResources();
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("About.."));
-    setFont(DialogFont(13));
+    setFont(DialogFont(kFontPixels));
     setFixedSize(kClientWidth, kClientHeight);
 
     Image2 = new QLabel(this);
@@ -130,7 +133,7 @@ TForm3::TForm3(QWidget* parent)
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setGeometry(13, 168, 428, 81);
-    Memo1->setFont(DialogFont(11));
+    Memo1->setFont(DialogFont(kLicenceFontPixels));
     QPalette memo = Memo1->palette();
     memo.setColor(QPalette::Text, Qt::gray);
     memo.setColor(QPalette::Base, palette().color(QPalette::Window));
@@ -151,6 +154,15 @@ TForm3::TForm3(QWidget* parent)
     Button1->setAutoDefault(false);
     Button1->setGeometry(kClientWidth - 6 - 75, kClientHeight - 6 - 25, 75, 25);
     connect(Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
+    ScaleLayout();
+}
+
+void TForm3::ScaleLayout() {
+    const TLayoutScale scale = TLayoutScale::Of(this, kFontPixels);
+    if (scale.Factor() == 1.0) return;
+    setFixedSize(scale(QSize(kClientWidth, kClientHeight)));
+    scale.ScaleChildren(this);
+    scale.ScaleChildren(Panel1);
 }
 
 void TForm3::Button1Click() {

@@ -141,7 +141,8 @@ void DialogsTest::form2Boxes() {
         {"ComboBox6", {89, 79}, 144, {"5", "6", "7", "8"}, "8"},
         {"ComboBox3", {88, 109}, 145, {"None", "Odd", "Even"}, "None"},
         {"ComboBox4", {88, 141}, 145, {"1", "2"}, "1"},
-        {"ComboBox5", {88, 176}, 145, {"None", "Software (Xon/Xoff)", "Hardware (Rts/Cts)"}, "None"},
+        // Moved and widened from 88, 145 so that its label and its longest item fit (layout_test).
+        {"ComboBox5", {93, 176}, 154, {"None", "Software (Xon/Xoff)", "Hardware (Rts/Cts)"}, "None"},
     };
     TForm2 form;
     for (const auto& c : boxes) {
