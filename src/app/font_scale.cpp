@@ -7,6 +7,7 @@
 #include <QFontMetricsF>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPixmap>
 #include <QTabWidget>
 #include <QWidget>
 #include <algorithm>
@@ -100,11 +101,14 @@ void TLayoutScale::ScaleChildren(QWidget* Parent) const {
         // Unnamed and qt_ children are the parts of a compound control, which lays them out itself.
         if (child->isWindow() || child->objectName().isEmpty() || child->objectName().startsWith("qt_"))
             continue;
-        if (auto* label = qobject_cast<QLabel*>(child)) {
+        auto* label = qobject_cast<QLabel*>(child);
+        if (label && label->pixmap().isNull()) {
             label->move((*this)(label->pos()));
             label->adjustSize();
         } else {
             child->setGeometry((*this)(child->geometry()));
+            // A picture fills its grown place.
+            if (label) label->setScaledContents(true);
         }
     }
 }
