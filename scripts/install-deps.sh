@@ -12,6 +12,7 @@ PACKAGES=(
     xvfb xauth x11-utils xdotool imagemagick
     xfonts-base fonts-dejavu-core
     desktop-file-utils appstream file
+    ser2net
 )
 
 missing=()

@@ -663,7 +663,7 @@ std::unique_ptr<TCommDevice> OpenPosixDevice(const std::string& path) {
 }
 
 std::unique_ptr<TCommDevice> TPosixCommApi::CreateFile(std::string_view name) {
-    return OpenPosixDevice(DevicePath(name));
+    return OpenNamedDevice(name);
 }
 
 TCommApi& PosixCommApi() {

@@ -1,5 +1,8 @@
 #include "platform/commapi.h"
 
+#include "platform/comm_net.h"
+#include "platform/comm_posix.h"
+
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
@@ -71,6 +74,11 @@ std::string DevicePath(std::string_view name) {
         if (digits && n >= 1) return "/dev/ttyS" + std::to_string(n - 1);
     }
     return "/dev/" + std::string(name);
+}
+
+std::unique_ptr<TCommDevice> OpenNamedDevice(std::string_view name) {
+    if (IsNetworkPortName(name)) return OpenNetworkPort(name);
+    return OpenPosixDevice(DevicePath(name));
 }
 
 } // namespace qorvel::platform

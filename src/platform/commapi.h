@@ -232,10 +232,16 @@ public:
     virtual std::unique_ptr<TCommDevice> CreateFile(std::string_view name) = 0;
 };
 
-// The POSIX termios implementation (one shared, stateless instance).
+// The system's devices (one shared, stateless instance): network port names through
+// OpenNetworkPort (comm_net.h), every other name through the POSIX termios implementation.
 TCommApi& PosixCommApi();
 
 // "COM3" -> "/dev/ttyS2"; a name containing '/' is a path; any other name is "/dev/<name>".
 std::string DevicePath(std::string_view name);
+
+// Opens a device by the name as typed: "rfc2217://HOST:PORT" and "tcp://HOST:PORT" over the
+// network, any other name as the termios device at DevicePath(name). Null on failure with the
+// last error set.
+std::unique_ptr<TCommDevice> OpenNamedDevice(std::string_view name);
 
 } // namespace qorvel::platform

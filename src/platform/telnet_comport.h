@@ -1,0 +1,140 @@
+#pragma once
+// The client side of a Telnet session with the COM-PORT-OPTION of RFC 2217: option negotiation,
+// the line settings pushed to the server and the values it answers, its line and modem
+// notifications as comm events, purge and break. No I/O: server bytes go in through Receive,
+// everything to send is appended to the wire buffer given at construction.
+#include "platform/commapi.h"
+#include "platform/telnet.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace qorvel::platform::telnet {
+
+// COM-PORT-OPTION subcommands as the client sends them; the server answers with 100 added.
+inline constexpr std::uint8_t kCpSignature = 0;
+inline constexpr std::uint8_t kCpSetBaudRate = 1;
+inline constexpr std::uint8_t kCpSetDataSize = 2;
+inline constexpr std::uint8_t kCpSetParity = 3;
+inline constexpr std::uint8_t kCpSetStopSize = 4;
+inline constexpr std::uint8_t kCpSetControl = 5;
+inline constexpr std::uint8_t kCpNotifyLineState = 6;
+inline constexpr std::uint8_t kCpNotifyModemState = 7;
+inline constexpr std::uint8_t kCpFlowControlSuspend = 8;
+inline constexpr std::uint8_t kCpFlowControlResume = 9;
+inline constexpr std::uint8_t kCpSetLineStateMask = 10;
+inline constexpr std::uint8_t kCpSetModemStateMask = 11;
+inline constexpr std::uint8_t kCpPurgeData = 12;
+inline constexpr std::uint8_t kCpServerOffset = 100;
+
+// SET-CONTROL values.
+inline constexpr std::uint8_t kCtlOutFlowNone = 1; // outbound, or both directions
+inline constexpr std::uint8_t kCtlOutFlowXonXoff = 2;
+inline constexpr std::uint8_t kCtlOutFlowHardware = 3;
+inline constexpr std::uint8_t kCtlBreakOn = 5;
+inline constexpr std::uint8_t kCtlBreakOff = 6;
+inline constexpr std::uint8_t kCtlDtrOn = 8;
+inline constexpr std::uint8_t kCtlDtrOff = 9;
+inline constexpr std::uint8_t kCtlRtsOn = 11;
+inline constexpr std::uint8_t kCtlRtsOff = 12;
+inline constexpr std::uint8_t kCtlInFlowNone = 14;
+inline constexpr std::uint8_t kCtlInFlowXonXoff = 15;
+inline constexpr std::uint8_t kCtlInFlowHardware = 16;
+inline constexpr std::uint8_t kCtlOutFlowDcd = 17;
+inline constexpr std::uint8_t kCtlInFlowDtr = 18;
+inline constexpr std::uint8_t kCtlOutFlowDsr = 19;
+
+// NOTIFY-LINESTATE bits.
+inline constexpr std::uint8_t kLineBreak = 16;
+inline constexpr std::uint8_t kLineFraming = 8;
+inline constexpr std::uint8_t kLineParity = 4;
+inline constexpr std::uint8_t kLineOverrun = 2;
+
+// NOTIFY-MODEMSTATE bits.
+inline constexpr std::uint8_t kModemCd = 128;
+inline constexpr std::uint8_t kModemRi = 64;
+inline constexpr std::uint8_t kModemDsr = 32;
+inline constexpr std::uint8_t kModemCts = 16;
+inline constexpr std::uint8_t kModemDeltaCd = 8;
+inline constexpr std::uint8_t kModemRiTrailingEdge = 4;
+inline constexpr std::uint8_t kModemDeltaDsr = 2;
+inline constexpr std::uint8_t kModemDeltaCts = 1;
+
+class TComPortClient final : private TParser::THandler {
+public:
+    explicit TComPortClient(std::vector<std::uint8_t>& wire) : FWire(wire) {}
+
+    // Asks for BINARY both ways and offers COM-PORT-OPTION.
+    void Start();
+    // Every option asked for in Start has been answered, one way or the other.
+    bool Negotiated() const;
+    // The server agreed to COM-PORT-OPTION, so line settings go to it.
+    bool ComPort() const;
+
+    // The next piece of the server's stream; data bytes are appended to `data`.
+    void Receive(const std::uint8_t* bytes, std::size_t size, std::vector<std::uint8_t>& data);
+    // Data bytes to the server, escaped.
+    void Send(const std::uint8_t* bytes, std::size_t size);
+
+    // Pushes speed, format, flow control and the DTR/RTS lines of `dcb` (needs ComPort()).
+    void PushSettings(const DCB& dcb);
+    // Answers to the last PushSettings that have not arrived yet. The server owes one for each
+    // line setting; lines set through SET-CONTROL are not waited for, as a server without modem
+    // lines may leave them unanswered.
+    bool AwaitingAnswers() const { return FAwaiting != 0; }
+    // Overwrites in `dcb` every setting the server has reported.
+    void ApplyAnswers(DCB& dcb) const;
+
+    void Purge(bool receive, bool transmit);
+    void SetBreak(bool on);
+
+    // Comm events (EV_*) and line errors (CE_*) from notifications since the last call.
+    std::uint32_t TakeEvents();
+    std::uint32_t TakeErrors();
+    // The server asked us to hold our data (FLOWCONTROL-SUSPEND) and has not resumed yet.
+    bool Suspended() const { return FSuspended; }
+
+private:
+    // RFC 1143 option states, for one side of one option. We never ask to disable.
+    enum class TQ : std::uint8_t { No, Yes, WantYes };
+
+    void OnNegotiation(std::uint8_t verb, std::uint8_t option) override;
+    void OnSubnegotiation(std::span<const std::uint8_t> body) override;
+    void OnComPort(std::uint8_t command, std::span<const std::uint8_t> value);
+    void OnModemState(std::uint8_t state);
+    void SendComPort(std::uint8_t command, std::span<const std::uint8_t> value);
+    void SendControl(std::uint8_t value) { SendComPort(kCpSetControl, {&value, 1}); }
+    void UpdateBinary();
+
+    enum : std::uint8_t { // bits of FAwaiting
+        kAwaitBaud = 1,
+        kAwaitDataSize = 2,
+        kAwaitParity = 4,
+        kAwaitStopSize = 8,
+        kAwaitFlow = 16,
+    };
+
+    std::vector<std::uint8_t>& FWire;
+    TParser FParser;
+    std::array<TQ, 256> FUs{};  // options on our side
+    std::array<TQ, 256> FHim{}; // options on the server's side
+    std::uint8_t FAwaiting = 0;
+    bool FSuspended = false;
+    std::uint32_t FEvents = 0;
+    std::uint32_t FErrors = 0;
+    bool FModemKnown = false;
+    std::uint8_t FModem = 0;
+
+    // What the server reported; 0 where it has not.
+    std::uint32_t FBaud = 0;
+    std::uint8_t FDataSize = 0;
+    std::uint8_t FParity = 0;
+    std::uint8_t FStopSize = 0;
+    std::uint8_t FOutFlow = 0;
+    std::uint8_t FInFlow = 0;
+    std::uint8_t FDtr = 0;
+    std::uint8_t FRts = 0;
+};
+
+} // namespace qorvel::platform::telnet
