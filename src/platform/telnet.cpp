@@ -131,7 +131,8 @@ void AppendNegotiation(std::uint8_t verb, std::uint8_t option, std::vector<std::
 
 void AppendSubnegotiation(std::uint8_t option, std::span<const std::uint8_t> body,
                           std::vector<std::uint8_t>& wire) {
-    wire.insert(wire.end(), {IAC, SB, option});
+    wire.insert(wire.end(), {IAC, SB});
+    AppendEscaped(&option, 1, true, wire); // option 255 (extended options) is doubled like data
     AppendEscaped(body.data(), body.size(), true, wire);
     wire.insert(wire.end(), {IAC, SE});
 }
