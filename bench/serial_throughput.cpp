@@ -1,6 +1,9 @@
 // Throughput and idle cost of the serial component on a pseudo-terminal, through the full path:
 // a writer process on the master, the event thread, the synchronised OnData on the main thread
 // and ReadData of Received; SendData to a reader process; CPU used while a port sits open.
+// Argument 0 opens the pseudo-terminal itself; 1 and 2 open it through a local ser2net as
+// rfc2217:// and tcp:// network ports, so the figures stand side by side.
+#include "../tests/platform/ser2net_helper.h"
 #include "platform/mainthread.h"
 #include "serial/xcomm.h"
 
@@ -9,6 +12,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <memory>
 #include <poll.h>
 #include <pty.h>
 #include <string>
@@ -43,6 +47,27 @@ struct TPtyPair {
         close(Slave);
     }
 };
+
+enum TPortKind : int { pkPty, pkRfc2217, pkTcp };
+
+// The pseudo-terminal, reached directly or through a ser2net that serves it.
+struct TBenchPort {
+    TPtyPair Pty;
+    bool Direct;
+    std::unique_ptr<qorvel::test::TSer2net> Server;
+
+    explicit TBenchPort(std::int64_t kind) : Direct(kind == pkPty) {
+        if (Direct) return;
+        Server = std::make_unique<qorvel::test::TSer2net>(Pty.Name, kind == pkRfc2217);
+        if (!Server->Start()) Server.reset();
+    }
+    bool Ok() const { return !Pty.Name.empty() && (Direct || Server); }
+    std::string Name() const { return Server ? Server->Url() : Pty.Name; }
+};
+
+const char* KindLabel(std::int64_t kind) {
+    return kind == pkRfc2217 ? "rfc2217 via ser2net" : kind == pkTcp ? "tcp via ser2net" : "pty";
+}
 
 double CpuSeconds() {
     rusage u{};
@@ -95,9 +120,14 @@ pid_t SpawnReader(int fd, std::uint64_t count, int resultFd) {
 
 void BM_ReceiveThroughput(benchmark::State& state) {
     for (auto _ : state) {
-        TPtyPair pty;
+        TBenchPort port(state.range(0));
+        if (!port.Ok()) {
+            state.SkipWithError("no port (is ser2net installed?)");
+            return;
+        }
+        TPtyPair& pty = port.Pty;
         TXComm comm;
-        comm.SetDeviceName(pty.Name);
+        comm.SetDeviceName(port.Name());
         comm.Buffers().SetInputSize(4096);
         std::vector<std::uint8_t> buffer;
         std::uint64_t received = 0, wrong = 0, batches = 0;
@@ -124,9 +154,16 @@ void BM_ReceiveThroughput(benchmark::State& state) {
         state.counters["bytes_wrong"] = double(wrong);
         state.counters["MB"] = double(received) / 1e6;
         state.counters["batches"] = double(batches);
+        state.SetLabel(KindLabel(state.range(0)));
     }
 }
-BENCHMARK(BM_ReceiveThroughput)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReceiveThroughput)
+    ->Arg(pkPty)
+    ->Arg(pkRfc2217)
+    ->Arg(pkTcp)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 void BM_SendThroughput(benchmark::State& state) {
     for (auto _ : state) {
@@ -171,9 +208,13 @@ BENCHMARK(BM_SendThroughput)->Iterations(1)->UseManualTime()->Unit(benchmark::kM
 // thread waits for hand-overs, as an idle application would.
 void BM_IdleCpu(benchmark::State& state) {
     for (auto _ : state) {
-        TPtyPair pty;
+        TBenchPort port(state.range(0));
+        if (!port.Ok()) {
+            state.SkipWithError("no port (is ser2net installed?)");
+            return;
+        }
         TXComm comm;
-        comm.SetDeviceName(pty.Name);
+        comm.SetDeviceName(port.Name());
         comm.OpenDevice();
         const double cpu0 = CpuSeconds();
         const auto start = std::chrono::steady_clock::now();
@@ -185,9 +226,16 @@ void BM_IdleCpu(benchmark::State& state) {
         state.SetIterationTime(seconds);
         state.counters["cpu_ms"] = cpu * 1e3;
         state.counters["cpu_percent_of_core"] = 100.0 * cpu / seconds;
+        state.SetLabel(KindLabel(state.range(0)));
     }
 }
-BENCHMARK(BM_IdleCpu)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_IdleCpu)
+    ->Arg(pkPty)
+    ->Arg(pkRfc2217)
+    ->Arg(pkTcp)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

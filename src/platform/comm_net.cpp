@@ -79,6 +79,7 @@ private:
     short SocketEvents(bool wantInput) const {
         return short((wantInput ? POLLIN : 0) | (OutPending() > 0 ? POLLOUT : 0));
     }
+    bool AwaitServer(std::unique_lock<std::mutex>& lock, bool (telnet::TComPortClient::*owed)() const);
     void Pump(bool ignoreCap);
     void Flush();
     void Serve(short revents, bool ignoreCap);
@@ -152,8 +153,7 @@ bool TNetCommDevice::FailGone() {
 // past a full queue: a caller waiting for the server's answers cannot wait for the reader.
 void TNetCommDevice::Pump(bool ignoreCap) {
     std::uint8_t chunk[kReadChunk];
-    bool added = false;
-    const std::size_t start = Queued();
+    std::size_t start = Queued();
     while (!FGone && (ignoreCap || Queued() < QueueCap())) {
         const std::size_t room = ignoreCap ? sizeof chunk : std::min(QueueCap() - Queued(), sizeof chunk);
         const ssize_t n = recv(FSocket, chunk, room, MSG_DONTWAIT);
@@ -162,12 +162,16 @@ void TNetCommDevice::Pump(bool ignoreCap) {
                 FQueue.erase(FQueue.begin(), FQueue.begin() + std::ptrdiff_t(FHead));
                 FHead = 0;
             }
-            const std::size_t before = FQueue.size();
-            if (FSession)
+            if (FSession) {
                 FSession->Receive(chunk, std::size_t(n), FQueue);
-            else
+                if (const auto mark = FSession->TakeReceivePurgeMark()) {
+                    FQueue.erase(FQueue.begin() + std::ptrdiff_t(FHead),
+                                 FQueue.begin() + std::ptrdiff_t(*mark));
+                    start = 0;
+                }
+            } else {
                 FQueue.insert(FQueue.end(), chunk, chunk + n);
-            added = added || FQueue.size() > before;
+            }
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -177,7 +181,7 @@ void TNetCommDevice::Pump(bool ignoreCap) {
             MarkGone(errno);
         break;
     }
-    if (added) {
+    if (Queued() > start) {
         FEvents |= EV_RXCHAR;
         const std::uint8_t* from = FQueue.data() + FQueue.size() - (Queued() - start);
         if (std::memchr(from, std::uint8_t(FDcb.EvtChar), std::size_t(FQueue.data() + FQueue.size() - from)))
@@ -190,7 +194,7 @@ void TNetCommDevice::Pump(bool ignoreCap) {
     if (FSession) {
         FEvents |= FSession->TakeEvents();
         FErrors |= FSession->TakeErrors();
-        if (FAwaitingReplies && !FSession->AwaitingAnswers()) SignalFd(FReplyFd);
+        if (FAwaitingReplies) SignalFd(FReplyFd);
         Flush(); // negotiation answers
     }
     if (FWaiting && (FEvents & FMask)) SignalFd(FWakeFd);
@@ -287,12 +291,21 @@ bool TNetCommDevice::SetCommState(const DCB& dcb) {
         return true;
     }
     FSession->PushSettings(dcb);
+    if (!AwaitServer(lock, &telnet::TComPortClient::AwaitingAnswers)) return false;
+    FDcb = dcb;
+    return true;
+}
+
+// Sends what is pending and waits, at most kNetAnswerLimitMs, until the server has answered
+// what `owed` asks about. Reads past a full queue: the reader may be the one waiting here.
+bool TNetCommDevice::AwaitServer(std::unique_lock<std::mutex>& lock,
+                                 bool (telnet::TComPortClient::*owed)() const) {
     Flush();
     const TDeadline deadline = After(kNetAnswerLimitMs);
     FAwaitingReplies = true;
     ClearFd(FReplyFd);
     bool ok = true;
-    while (FSession->AwaitingAnswers()) {
+    while (((*FSession).*owed)()) {
         if (FGone) {
             ok = FailGone();
             break;
@@ -316,7 +329,6 @@ bool TNetCommDevice::SetCommState(const DCB& dcb) {
         Serve(fds[0].revents, true);
     }
     FAwaitingReplies = false;
-    if (ok) FDcb = dcb;
     return ok;
 }
 
@@ -329,7 +341,7 @@ bool TNetCommDevice::SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) {
 }
 
 bool TNetCommDevice::PurgeComm(std::uint32_t flags) {
-    std::lock_guard lock(FLock);
+    std::unique_lock lock(FLock);
     if (flags & PURGE_RXCLEAR) {
         const bool wasFull = Queued() >= QueueCap();
         FQueue.clear();
@@ -340,10 +352,11 @@ bool TNetCommDevice::PurgeComm(std::uint32_t flags) {
         }
         if (wasFull && FWaiting) SignalFd(FWakeFd);
     }
-    // Our own pending bytes mix data with protocol and are few; the server's buffers are purged.
-    if (ComPort()) {
+    // Our own pending bytes mix data with protocol and are few; the server's buffers are purged,
+    // and what it sent before its answer goes too, so nothing older than the call is read later.
+    if (ComPort() && (flags & (PURGE_RXCLEAR | PURGE_TXCLEAR))) {
         FSession->Purge(flags & PURGE_RXCLEAR, flags & PURGE_TXCLEAR);
-        Flush();
+        return AwaitServer(lock, &telnet::TComPortClient::AwaitingPurge);
     }
     return true;
 }

@@ -164,7 +164,12 @@ void TComPortClient::OnComPort(std::uint8_t command, std::span<const std::uint8_
         if (v & (kLineFraming | kLineParity | kLineOverrun)) FEvents |= EV_ERR;
         break;
     case kCpNotifyModemState + kCpServerOffset: OnModemState(v); break; // NOTIFY-MODEMSTATE
-    default: break; // mask and purge answers: nothing to keep
+    case kCpPurgeData + kCpServerOffset:                                // PURGE-DATA answer: done
+        if (FPurgesOwed == 0) break;
+        --FPurgesOwed;
+        if (v & kPurgeReceive) FPurgeMark = FData->size();
+        break;
+    default: break; // mask answers: nothing to keep
     }
 }
 
@@ -186,7 +191,16 @@ void TComPortClient::OnModemState(std::uint8_t state) {
 }
 
 void TComPortClient::Receive(const std::uint8_t* bytes, std::size_t size, std::vector<std::uint8_t>& data) {
+    FData = &data;
+    FPurgeMark.reset();
     FParser.Feed(bytes, size, data, *this);
+    FData = nullptr;
+}
+
+std::optional<std::size_t> TComPortClient::TakeReceivePurgeMark() {
+    const std::optional<std::size_t> mark = FPurgeMark;
+    FPurgeMark.reset();
+    return mark;
 }
 
 void TComPortClient::Send(const std::uint8_t* bytes, std::size_t size) {
@@ -252,9 +266,9 @@ void TComPortClient::ApplyAnswers(DCB& dcb) const {
 
 void TComPortClient::Purge(bool receive, bool transmit) {
     if (!receive && !transmit) return;
-    // 1: the server's buffer of data from the device (ours to receive), 2: its buffer towards it.
-    const std::uint8_t which = std::uint8_t((receive ? 1 : 0) | (transmit ? 2 : 0));
+    const std::uint8_t which = std::uint8_t((receive ? kPurgeReceive : 0) | (transmit ? kPurgeTransmit : 0));
     SendComPort(kCpPurgeData, {&which, 1});
+    ++FPurgesOwed;
 }
 
 void TComPortClient::SetBreak(bool on) {

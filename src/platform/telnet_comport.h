@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace qorvel::platform::telnet {
@@ -51,6 +52,10 @@ inline constexpr std::uint8_t kLineFraming = 8;
 inline constexpr std::uint8_t kLineParity = 4;
 inline constexpr std::uint8_t kLineOverrun = 2;
 
+// PURGE-DATA values.
+inline constexpr std::uint8_t kPurgeReceive = 1;  // the server's data from the device, to us
+inline constexpr std::uint8_t kPurgeTransmit = 2; // the server's data from us, to the device
+
 // NOTIFY-MODEMSTATE bits.
 inline constexpr std::uint8_t kModemCd = 128;
 inline constexpr std::uint8_t kModemRi = 64;
@@ -86,7 +91,12 @@ public:
     // Overwrites in `dcb` every setting the server has reported.
     void ApplyAnswers(DCB& dcb) const;
 
+    // Asks the server to drop its buffered data; it answers once it has.
     void Purge(bool receive, bool transmit);
+    bool AwaitingPurge() const { return FPurgesOwed > 0; }
+    // Where in `data` of the last Receive the server confirmed purging the data for us: the
+    // bytes before that point were sent before the purge and go as well.
+    std::optional<std::size_t> TakeReceivePurgeMark();
     void SetBreak(bool on);
 
     // Comm events (EV_*) and line errors (CE_*) from notifications since the last call.
@@ -116,10 +126,13 @@ private:
     };
 
     std::vector<std::uint8_t>& FWire;
+    std::vector<std::uint8_t>* FData = nullptr; // the data vector during Receive
     TParser FParser;
     std::array<TQ, 256> FUs{};  // options on our side
     std::array<TQ, 256> FHim{}; // options on the server's side
     std::uint8_t FAwaiting = 0;
+    unsigned FPurgesOwed = 0;
+    std::optional<std::size_t> FPurgeMark;
     bool FSuspended = false;
     std::uint32_t FEvents = 0;
     std::uint32_t FErrors = 0;

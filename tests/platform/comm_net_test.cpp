@@ -353,6 +353,21 @@ TEST(NetTelnet, AnswersNotificationsAndSilence) {
     EXPECT_EQ(got.BaudRate, 9600u);
 }
 
+TEST(NetTelnet, PurgeDropsWhatTheServerSentBeforeItsAnswer) {
+    TLocalServer server([&](int fd) {
+        Agree(fd, true);
+        ReadSome(fd, 7, 2s); // SET-LINESTATE-MASK
+        const std::string purge = ReadSome(fd, 7, 5s);
+        if (purge != Sub({12, 3})) return;
+        WriteAll(fd, "old" + Sub({112, 3}) + "new");
+        ReadSome(fd, 1, 2s);
+    });
+    auto device = OpenNetworkPort(server.Name("rfc2217://"));
+    ASSERT_NE(device, nullptr) << SystemErrorText(GetLastError());
+    ASSERT_TRUE(device->PurgeComm(PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT));
+    EXPECT_EQ(DeviceRead(*device, 3), "new");
+}
+
 TEST(NetTelnet, StopEventEndsTheWaitAndWritesWaitForRoom) {
     TLocalServer server([&](int fd) {
         Agree(fd, true);

@@ -347,6 +347,17 @@ TEST_F(ComPortClient, SignatureSuspendPurgeBreak) {
     Client.Purge(true, true);
     Client.Purge(false, false);
     EXPECT_EQ(TakeWire(), "ff fa 2c 0c 01 ff f0 ff fa 2c 0c 02 ff f0 ff fa 2c 0c 03 ff f0");
+    // The answers mark where in the data the server's purge happened.
+    Server(Hex("61 ff fa 2c 70 01 ff f0 62 ff fa 2c 70 02 ff f0"));
+    EXPECT_TRUE(Client.AwaitingPurge());
+    EXPECT_EQ(Client.TakeReceivePurgeMark(), 1u);
+    Server(Hex("63 64 ff fa 2c 70 03 ff f0 65"));
+    EXPECT_FALSE(Client.AwaitingPurge());
+    EXPECT_EQ(Client.TakeReceivePurgeMark(), 4u);
+    EXPECT_EQ(Client.TakeReceivePurgeMark(), std::nullopt);
+    Server(Hex("ff fa 2c 70 01 ff f0")); // not asked for: no mark
+    EXPECT_EQ(Client.TakeReceivePurgeMark(), std::nullopt);
+    EXPECT_EQ(ToHex(Data), "61 62 63 64 65");
     Client.SetBreak(true);
     Client.SetBreak(false);
     EXPECT_EQ(TakeWire(), "ff fa 2c 05 05 ff f0 ff fa 2c 05 06 ff f0");
