@@ -46,7 +46,9 @@ inline bool Listening(int port) {
 
 class TSer2net {
 public:
-    TSer2net(const std::string& device, bool rfc2217) : FRfc2217(rfc2217), Port(FreeLocalPort()) {
+    // `options` are further lines of the connection's options section, each "name: value\n".
+    TSer2net(const std::string& device, bool rfc2217, const std::string& options = "")
+        : FRfc2217(rfc2217), Port(FreeLocalPort()) {
         char dir[] = "/tmp/qorvel-ser2net-XXXXXX";
         if (mkdtemp(dir)) FDir = dir;
         std::ofstream config(FDir + "/ser2net.yaml");
@@ -56,6 +58,11 @@ public:
                << "  connector: serialdev," << device << ",9600n81,local\n"
                << "  options:\n"
                << "    kickolduser: true\n";
+        for (std::size_t at = 0; at < options.size();) {
+            const std::size_t end = options.find('\n', at);
+            config << "    " << options.substr(at, end - at) << "\n";
+            at = end == std::string::npos ? options.size() : end + 1;
+        }
     }
     ~TSer2net() {
         Stop();
