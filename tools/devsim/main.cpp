@@ -37,7 +37,14 @@ void Usage(std::FILE* out) {
                "  --link PATH    make PATH a symbolic link to the device (removed on exit)\n"
                "  --prompt TEXT  the device prompt (default QLX7400>)\n"
                "  --record FILE  append every byte the device receives to FILE\n"
-               "  --crlf         end output lines with CR LF instead of LF\n",
+               "  --crlf         end output lines with CR LF instead of LF\n"
+               "examples:\n"
+               "  qorvel-devsim --link /tmp/qlx\n"
+               "      then type /tmp/qlx into the terminal's COM: box\n"
+               "  ser2net -n -u -Y 'connection: &qlx#  accepter: telnet(rfc2217),tcp,2001#"
+               "  connector: serialdev,/tmp/qlx,9600n81,local'\n"
+               "      serves it on the network: COM: rfc2217://localhost:2001\n"
+               "      (with accepter tcp,2001 instead: COM: tcp://localhost:2001)\n",
                out);
 }
 
