@@ -257,14 +257,7 @@ bool TNetCommDevice::Negotiate(TDeadline deadline) {
             return false;
         }
         pollfd p{FSocket, SocketEvents(true), 0};
-        lock.unlock();
-        const int r = PollUntil(&p, 1, deadline);
-        const int error = errno;
-        lock.lock();
-        if (r < 0) {
-            SetLastError(error);
-            return false;
-        }
+        if (!PollReleased(lock, &p, 1, deadline)) return false;
         Serve(p.revents, true);
     }
     return true;
@@ -316,12 +309,7 @@ bool TNetCommDevice::AwaitServer(std::unique_lock<std::mutex>& lock,
             break;
         }
         pollfd fds[2] = {{FSocket, SocketEvents(true), 0}, {FReplyFd, POLLIN, 0}};
-        lock.unlock();
-        const int r = PollUntil(fds, 2, deadline);
-        const int error = errno;
-        lock.lock();
-        if (r < 0) {
-            SetLastError(error);
+        if (!PollReleased(lock, fds, 2, deadline)) {
             ok = false;
             break;
         }
@@ -452,14 +440,7 @@ TWaitResult TNetCommDevice::WaitCommEvent(std::uint32_t& eventMask, const TStopE
         pollfd fds[3] = {
             {FSocket, SocketEvents(Queued() < QueueCap()), 0}, {FWakeFd, POLLIN, 0}, {-1, POLLIN, 0}};
         if (stop) fds[2].fd = stop->Fd();
-        lock.unlock();
-        const int r = PollUntil(fds, 3, std::nullopt);
-        const int error = errno;
-        lock.lock();
-        if (r < 0) {
-            SetLastError(error);
-            return finish(TWaitResult::wrFailed);
-        }
+        if (!PollReleased(lock, fds, 3, std::nullopt)) return finish(TWaitResult::wrFailed);
         if (fds[2].revents) return finish(TWaitResult::wrStopped);
         if (FMaskChanged) return finish(TWaitResult::wrReady);
         if (fds[1].revents) ClearFd(FWakeFd);
@@ -490,14 +471,7 @@ bool TNetCommDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_t& 
         const TDeadline deadline = Earlier(plan.Total, interval);
         if (Passed(deadline)) break;
         pollfd fds[2] = {{FSocket, SocketEvents(true), 0}, {FDataFd, POLLIN, 0}};
-        lock.unlock();
-        const int r = PollUntil(fds, 2, deadline);
-        const int error = errno;
-        lock.lock();
-        if (r < 0) {
-            SetLastError(error);
-            return false;
-        }
+        if (!PollReleased(lock, fds, 2, deadline)) return false;
         Serve(short(fds[0].revents & ~POLLIN), false); // input is read at the top of the loop
     }
     return true;
@@ -525,14 +499,7 @@ bool TNetCommDevice::WriteFile(const void* buffer, std::uint32_t count, std::uin
         if (written == count || Passed(deadline)) break;
         // Room comes with the socket taking bytes, or with the server's resume.
         pollfd p{FSocket, SocketEvents(Suspended()), 0};
-        lock.unlock();
-        const int r = PollUntil(&p, 1, deadline);
-        const int error = errno;
-        lock.lock();
-        if (r < 0) {
-            SetLastError(error);
-            return false;
-        }
+        if (!PollReleased(lock, &p, 1, deadline)) return false;
         Serve(p.revents, false);
     }
     // The event wait goes on sending what the socket has not taken yet.
@@ -552,14 +519,7 @@ TWaitResult TNetCommDevice::WaitForInput(std::uint32_t timeoutMs) {
         }
         if (Passed(deadline)) return TWaitResult::wrTimeout;
         pollfd fds[2] = {{FSocket, SocketEvents(true), 0}, {FDataFd, POLLIN, 0}};
-        lock.unlock();
-        const int r = PollUntil(fds, 2, deadline);
-        const int error = errno;
-        lock.lock();
-        if (r < 0) {
-            SetLastError(error);
-            return TWaitResult::wrFailed;
-        }
+        if (!PollReleased(lock, fds, 2, deadline)) return TWaitResult::wrFailed;
         Serve(short(fds[0].revents & ~POLLIN), false);
     }
 }
@@ -576,14 +536,7 @@ TWaitResult TNetCommDevice::WaitForOutputRoom(std::uint32_t timeoutMs) {
         if (OutPending() < kOutputLimit && !Suspended()) return TWaitResult::wrReady;
         if (Passed(deadline)) return TWaitResult::wrTimeout;
         pollfd p{FSocket, SocketEvents(Suspended()), 0};
-        lock.unlock();
-        const int r = PollUntil(&p, 1, deadline);
-        const int error = errno;
-        lock.lock();
-        if (r < 0) {
-            SetLastError(error);
-            return TWaitResult::wrFailed;
-        }
+        if (!PollReleased(lock, &p, 1, deadline)) return TWaitResult::wrFailed;
         Serve(p.revents, false);
     }
 }

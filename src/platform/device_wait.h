@@ -46,6 +46,16 @@ inline int PollUntil(pollfd* fds, nfds_t count, TDeadline deadline) {
     }
 }
 
+// PollUntil with `lock` released for the sleep; false, with the last error set, when poll fails.
+template <class TLock> bool PollReleased(TLock& lock, pollfd* fds, nfds_t count, TDeadline deadline) {
+    lock.unlock();
+    const int r = PollUntil(fds, count, deadline);
+    const int error = errno;
+    lock.lock();
+    if (r < 0) SetLastError(error);
+    return r >= 0;
+}
+
 // An eventfd used as a level: readable from Signal until Clear.
 inline void SignalFd(int fd) {
     const std::uint64_t one = 1;
