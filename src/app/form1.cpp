@@ -624,6 +624,13 @@ void TForm1::ComData(TCustomComm* /*Sender*/, std::uint32_t Received) {
         expanded.push_back(c);
     }
     Terminal.Append(expanded);
+    if (const int error = Terminal.TakeSpillError()) {
+        // Shown from the event loop: a modal box here would hold up the event thread.
+        const std::string message = "Cannot write the log's temporary file: " + InOutErrorText(error) +
+                                    ". The log is kept in memory and Save Log still writes all of it";
+        QMetaObject::invokeMethod(
+            this, [message] { ShowException(message); }, Qt::QueuedConnection);
+    }
     Terminal2->WriteText(expanded);
     PromptGate();
 }

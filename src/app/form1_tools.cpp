@@ -12,7 +12,6 @@
 #include "app/desktop.h"
 #include "app/form1.h"
 #include "app/form3.h"
-#include "app/text_file.h"
 #include "emulvt/emul_vt.h"
 
 namespace qorvel {
@@ -66,7 +65,7 @@ void TForm1::Button9Click() {
     const std::optional<QString> chosen = ExecFileDialog(SaveDialog1);
     if (!chosen) return;
     // Raises when the file cannot be written, so nothing is cleared then.
-    WriteBinaryFile(QFile::encodeName(*chosen).toStdString(), Terminal.Chunks());
+    Terminal.SaveToFile(QFile::encodeName(*chosen).toStdString());
     Button3Click();
 }
 

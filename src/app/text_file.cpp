@@ -152,9 +152,17 @@ std::vector<std::string> SplitTextLines(std::string_view Bytes) {
 }
 
 void WriteBinaryFile(const std::string& FileName, const std::vector<std::string_view>& Chunks) {
+    WriteBinaryFileFrom(FileName, [&](const TChunkSink& Sink) {
+        for (std::string_view chunk : Chunks)
+            Sink(chunk);
+    });
+}
+
+void WriteBinaryFileFrom(const std::string& FileName,
+                         const std::function<void(const TChunkSink& Sink)>& Source) {
     FileHandle file(::open(FileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (file.Get() < 0) RaiseOpenError(FileName, errno);
-    for (std::string_view chunk : Chunks) {
+    Source([&](std::string_view chunk) {
         while (!chunk.empty()) {
             ssize_t n = ::write(file.Get(), chunk.data(), chunk.size());
             if (n < 0) {
@@ -163,7 +171,7 @@ void WriteBinaryFile(const std::string& FileName, const std::vector<std::string_
             }
             chunk.remove_prefix(static_cast<std::size_t>(n));
         }
-    }
+    });
     if (file.Release() != 0) RaiseInOutError(errno);
 }
 

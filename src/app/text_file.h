@@ -39,4 +39,10 @@ std::vector<std::string> SplitTextLines(std::string_view Bytes);
 // Raises EInOutError when the file cannot be created or written; an incomplete file is left as is.
 void WriteBinaryFile(const std::string& FileName, const std::vector<std::string_view>& Chunks);
 
+// The same with chunks made on the way: Source calls its sink once per chunk, in order (so a large
+// text need not be in memory at once). An exception from Source ends the write and passes on.
+using TChunkSink = std::function<void(std::string_view Chunk)>;
+void WriteBinaryFileFrom(const std::string& FileName,
+                         const std::function<void(const TChunkSink& Sink)>& Source);
+
 } // namespace qorvel

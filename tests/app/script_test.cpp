@@ -24,6 +24,7 @@
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/form3.h"
+#include "app/log_text.h"
 #include "app/string_grid.h"
 #include "emulvt/emul_vt.h"
 #include "serial/xcomm.h"
@@ -474,6 +475,48 @@ TEST_F(ScriptTest, SaveLogToAnUnwritableTargetClearsNothing) {
     EXPECT_EQ(Form->Terminal.ToString(), "keep\r\n");
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(Form->Terminal2->Screen()->GetLine(0)->Txt), 4),
               "keep");
+}
+
+ssize_t NoRoomForTheLog(int, const iovec*, int, off_t) {
+    errno = ENOSPC;
+    return -1;
+}
+
+TEST_F(ScriptTest, LogBeyondItsMemoryLimitIsSavedWholeEvenWhenItsFileFails) {
+    Form->Terminal.SetMemoryLimit(TLogText::kBlockSize);
+    Connect();
+    Form->ComboBox4->setEditText("QLX7400>");
+    std::string sent, expected;
+    for (int i = 0; sent.size() < 4 * TLogText::kBlockSize; ++i)
+        sent += "line " + std::to_string(i) + "\n";
+    for (char c : sent)
+        expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    Form->Button5->setEnabled(false);
+    DeviceSends(sent);
+    EXPECT_GT(Form->Terminal.SpilledBytes(), 0u);
+    EXPECT_FALSE(Form->Button5->isEnabled());
+    // The prompt is found at the end of a log whose older part is in the file.
+    DeviceSends("QLX7400>");
+    EXPECT_TRUE(Form->Button5->isEnabled());
+    expected += "QLX7400>";
+    Answers.push_back(Path("spilled.log"));
+    Form->Button9Click();
+    EXPECT_TRUE(ReadFile(Path("spilled.log")) == expected);
+    EXPECT_EQ(Form->Terminal.Size(), 0u);
+
+    // A file that cannot be written: one error box saying so, and nothing lost.
+    Form->Terminal.SetSpillWrite(NoRoomForTheLog);
+    DeviceSends(sent);
+    ASSERT_TRUE(WaitUntil([&] { return !Boxes.empty(); }));
+    EXPECT_EQ(Boxes[0].Kind, TMessageKind::Error);
+    EXPECT_TRUE(Boxes[0].Text.contains("Disk full")) << Boxes[0].Text.toStdString();
+    DeviceSends(sent);
+    QTest::qWait(50);
+    EXPECT_EQ(Boxes.size(), 1u);
+    Answers.push_back(Path("kept.log"));
+    Form->Button9Click();
+    EXPECT_TRUE(ReadFile(Path("kept.log")) == expected.substr(0, expected.size() - 8) +
+                                                   expected.substr(0, expected.size() - 8));
 }
 
 TEST_F(ScriptTest, ClearTerminalDuringABatch) {
