@@ -12,6 +12,8 @@ struct TSyncCall {
     const std::function<void()>* Method;
     std::exception_ptr Error;
     bool Done = false;
+    // A queued call that nobody waits for: the queue owns it and deletes it once run.
+    std::function<void()> Owned;
 };
 
 struct TSyncQueue {
@@ -25,20 +27,29 @@ struct TSyncQueue {
     std::thread::id MainId = std::this_thread::get_id();
 };
 
-TSyncQueue& Queue() {
+TSyncQueue& TheQueue() {
     static TSyncQueue queue;
     return queue;
 }
 
 // Captures the process's initial thread during static initialisation.
-[[maybe_unused]] const bool kMainCaptured = (Queue(), true);
+[[maybe_unused]] const bool kMainCaptured = (TheQueue(), true);
 
 void RunCalls(std::unique_lock<std::mutex>& lock) {
-    TSyncQueue& q = Queue();
+    TSyncQueue& q = TheQueue();
     while (!q.Calls.empty()) {
         TSyncCall* call = q.Calls.front();
         q.Calls.pop_front();
         lock.unlock();
+        if (call->Owned) {
+            // Nobody waits for it; noexcept by contract.
+            call->Owned();
+            delete call;
+            lock.lock();
+            ++q.Generation;
+            q.Changed.notify_all();
+            continue;
+        }
         try {
             (*call->Method)();
         } catch (...) {
@@ -54,13 +65,13 @@ void RunCalls(std::unique_lock<std::mutex>& lock) {
 } // namespace
 
 void SetMainThread() {
-    std::lock_guard lock(Queue().Lock);
-    Queue().MainId = std::this_thread::get_id();
+    std::lock_guard lock(TheQueue().Lock);
+    TheQueue().MainId = std::this_thread::get_id();
 }
 
 bool IsMainThread() {
-    std::lock_guard lock(Queue().Lock);
-    return Queue().MainId == std::this_thread::get_id();
+    std::lock_guard lock(TheQueue().Lock);
+    return TheQueue().MainId == std::this_thread::get_id();
 }
 
 void Synchronize(const std::function<void()>& method) {
@@ -68,7 +79,7 @@ void Synchronize(const std::function<void()>& method) {
         method();
         return;
     }
-    TSyncQueue& q = Queue();
+    TSyncQueue& q = TheQueue();
     TSyncCall call{&method, nullptr};
     WakeHook wake;
     {
@@ -83,8 +94,22 @@ void Synchronize(const std::function<void()>& method) {
     if (call.Error) std::rethrow_exception(call.Error);
 }
 
+void Queue(std::function<void()> method) {
+    TSyncQueue& q = TheQueue();
+    auto* call = new TSyncCall{nullptr, nullptr};
+    call->Owned = std::move(method);
+    WakeHook wake;
+    {
+        std::lock_guard lock(q.Lock);
+        q.Calls.push_back(call);
+        wake = q.Wake;
+        q.Changed.notify_all();
+    }
+    if (wake) wake();
+}
+
 bool CheckSynchronize(unsigned timeoutMs) {
-    TSyncQueue& q = Queue();
+    TSyncQueue& q = TheQueue();
     std::unique_lock lock(q.Lock);
     if (q.MainId != std::this_thread::get_id()) return false;
     if (q.Calls.empty() && timeoutMs > 0)
@@ -95,13 +120,13 @@ bool CheckSynchronize(unsigned timeoutMs) {
 }
 
 WakeHook SetWakeMainThread(WakeHook hook) {
-    std::lock_guard lock(Queue().Lock);
-    std::swap(Queue().Wake, hook);
+    std::lock_guard lock(TheQueue().Lock);
+    std::swap(TheQueue().Wake, hook);
     return hook;
 }
 
 bool WaitServing(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    TSyncQueue& q = Queue();
+    TSyncQueue& q = TheQueue();
     const auto deadline = limit >= std::chrono::hours(24 * 365) ? std::chrono::steady_clock::time_point::max()
                                                                 : std::chrono::steady_clock::now() + limit;
     std::unique_lock lock(q.Lock);
@@ -122,9 +147,9 @@ bool WaitServing(const std::function<bool()>& done, std::chrono::milliseconds li
 }
 
 void NotifyMainThreadWaiters() {
-    std::lock_guard lock(Queue().Lock);
-    ++Queue().Generation;
-    Queue().Changed.notify_all();
+    std::lock_guard lock(TheQueue().Lock);
+    ++TheQueue().Generation;
+    TheQueue().Changed.notify_all();
 }
 
 TThread::~TThread() {

@@ -18,6 +18,11 @@ bool IsMainThread();
 // rethrown here. Called on the main thread, it runs `method` at once.
 void Synchronize(const std::function<void()>& method);
 
+// Queues `method` to run on the main thread and returns at once; calls run in the order they
+// were queued, mixed in order with Synchronize calls. Called on the main thread, it still only
+// queues. `method` must not throw (it runs inside the event loop, where nobody could take it).
+void Queue(std::function<void()> method);
+
 // Main thread only: runs every queued call; if none is queued, first waits up to `timeoutMs`
 // for one. Returns whether any call ran.
 bool CheckSynchronize(unsigned timeoutMs = 0);

@@ -8,6 +8,12 @@
 
 namespace qorvel {
 
+namespace {
+
+constexpr std::uint32_t kDataEvents = platform::EV_RXCHAR | platform::EV_RXFLAG;
+
+} // namespace
+
 TCommEventThread::TCommEventThread(TCustomComm* Comm) : Comm(Comm) {
     // Without its stop signal the thread could never be ended: fail the open instead.
     if (!StopEvent.Valid()) RaiseLastDeviceError(sStopSignalFailed, kErrStopSignal);
@@ -19,22 +25,88 @@ TCommEventThread::TCommEventThread(TCustomComm* Comm) : Comm(Comm) {
 TCommEventThread::~TCommEventThread() {
     StopEvent.SetEvent();
     std::this_thread::yield();
+    // Serves the main-thread queue meanwhile, so a batch already handed over runs now.
     WaitFor();
+    std::lock_guard lock(FHandOver->Lock);
+    FHandOver->Closed = true;
 }
 
 void TCommEventThread::DispatchEvents() {
-    if (EventMask != 0 && Comm)
-        Comm->HandleEvents(TDeviceEvents::FromMask(static_cast<std::uint16_t>(EventMask & 0xFFFF)));
+    Dispatch(EventMask);
+}
+
+void TCommEventThread::Dispatch(std::uint32_t Mask) {
+    if (Mask != 0 && Comm)
+        Comm->HandleEvents(TDeviceEvents::FromMask(static_cast<std::uint16_t>(Mask & 0xFFFF)));
+}
+
+void TCommEventThread::HandOver(std::uint32_t Mask) {
+    THandOver& h = *FHandOver;
+    std::lock_guard lock(h.Lock);
+    if (!h.Masks.empty() && (h.Masks.back() & ~kDataEvents) == 0 && (Mask & ~kDataEvents) == 0)
+        h.Masks.back() |= Mask;
+    else
+        h.Masks.push_back(Mask);
+    if (h.Queued) return;
+    h.Queued = true;
+    platform::Queue([this, keep = FHandOver] { RunHandedOver(*keep); });
+}
+
+// Main thread: runs the batches handed over so far, oldest first. The thread object may be gone
+// (closed before this ran, or by a handler): then only the shared part is touched.
+void TCommEventThread::RunHandedOver(THandOver& H) {
+    for (;;) {
+        std::uint32_t mask = 0;
+        {
+            std::lock_guard lock(H.Lock);
+            if (H.Closed || H.Failed || H.Masks.empty()) {
+                H.Masks.clear();
+                H.Queued = false;
+                return;
+            }
+            mask = H.Masks.front();
+            H.Masks.pop_front();
+        }
+        std::string reason;
+        bool failed = false;
+        try {
+            Dispatch(mask);
+        } catch (const std::exception& e) {
+            failed = true;
+            reason = e.what();
+        } catch (...) {
+            failed = true;
+        }
+        if (failed) {
+            std::lock_guard lock(H.Lock);
+            H.Failed = true;
+            H.Reason = reason;
+            H.Masks.clear();
+            H.Queued = false;
+            // The loop ends as if the handler had raised on the event thread.
+            if (!H.Closed) StopEvent.SetEvent();
+            return;
+        }
+    }
 }
 
 void TCommEventThread::Execute() {
     platform::TCommDevice* device = Comm->Handle();
     bool failed = false;
     std::string reason;
+    const auto handlerFailed = [&] {
+        std::lock_guard lock(FHandOver->Lock);
+        if (FHandOver->Failed) reason = FHandOver->Reason;
+        return FHandOver->Failed;
+    };
     try {
         for (;;) {
             EventMask = 0;
             const platform::TWaitResult result = device->WaitCommEvent(EventMask, &StopEvent);
+            if (handlerFailed()) {
+                failed = true;
+                break;
+            }
             // The stop signal wins over events that came at the same time.
             if (result == platform::TWaitResult::wrStopped || StopEvent.IsSet()) break;
             if (result == platform::TWaitResult::wrFailed) {
@@ -44,7 +116,7 @@ void TCommEventThread::Execute() {
             }
             if (result != platform::TWaitResult::wrReady || EventMask == 0) continue;
             if (Comm->Synchronize())
-                Synchronize([this] { DispatchEvents(); });
+                HandOver(EventMask);
             else
                 DispatchEvents();
         }
@@ -55,7 +127,8 @@ void TCommEventThread::Execute() {
         failed = true;
     }
     device->SetCommMask(0);
-    if (failed && !StopEvent.IsSet()) Comm->EventLoopEnded(reason);
+    // A handler that raised on the main thread set the stop signal itself to end the loop.
+    if (failed && (!StopEvent.IsSet() || handlerFailed())) Comm->EventLoopEnded(reason);
 }
 
 } // namespace qorvel

@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace qorvel::platform {
 namespace {
@@ -43,6 +45,43 @@ TEST(MainThread, SynchronizeRunsOnTheMainThreadAndWaits) {
     EXPECT_TRUE(returned);
     EXPECT_EQ(wakes.load(), 1);
     SetWakeMainThread(previous);
+}
+
+TEST(MainThread, QueuedCallsRunLaterOnTheMainThreadInOrderWithSynchronize) {
+    std::atomic<int> wakes{0};
+    auto previous = SetWakeMainThread([&] { ++wakes; });
+    std::vector<std::string> order; // touched on the main thread only
+    bool mainOnly = true;
+    std::atomic<bool> queued{false};
+    TLambdaThread thread([&](TLambdaThread& self) {
+        Queue([&] {
+            mainOnly &= IsMainThread();
+            order.push_back("queued 1");
+        });
+        queued = true;
+        // Returns only once it ran, so the first queued call has run before it.
+        self.Synchronize([&] { order.push_back("synchronized"); });
+        Queue([&] {
+            mainOnly &= IsMainThread();
+            order.push_back("queued 2");
+        });
+    });
+    thread.Start();
+    // The thread does not wait for a queued call.
+    while (!queued)
+        std::this_thread::yield();
+    EXPECT_TRUE(order.empty());
+    EXPECT_TRUE(WaitServing([&] { return thread.Finished(); }, 10s));
+    CheckSynchronize(0);
+    EXPECT_EQ(order, (std::vector<std::string>{"queued 1", "synchronized", "queued 2"}));
+    EXPECT_TRUE(mainOnly);
+    EXPECT_EQ(wakes, 3);
+    // Queued on the main thread itself: still later, not at once.
+    Queue([&] { order.push_back("from main"); });
+    EXPECT_EQ(order.size(), 3u);
+    EXPECT_TRUE(CheckSynchronize(0));
+    EXPECT_EQ(order.back(), "from main");
+    SetWakeMainThread(std::move(previous));
 }
 
 TEST(MainThread, ExceptionsTravelBackToTheCaller) {

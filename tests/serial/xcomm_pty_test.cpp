@@ -190,6 +190,36 @@ TEST_F(XCommPty, CloseWhileABatchWaitsForTheMainThreadRunsItFirst) {
     EXPECT_FALSE(Comm.Opened());
 }
 
+TEST_F(XCommPty, WhileTheMainThreadHandlesABatchTheLineIsStillRead) {
+    // A slow handler: meanwhile the event thread keeps moving the line's bytes into the device's
+    // queue, so the next batch is larger than the pseudo-terminal holds, and every byte arrives
+    // once, in order.
+    std::string all;
+    for (int i = 0; i < 512; ++i)
+        all += AllBytes();
+    std::string text;
+    std::vector<std::uint32_t> batches;
+    std::thread writer;
+    Comm.SetOnData([&](TCustomComm* c, std::uint32_t n) {
+        batches.push_back(n);
+        std::string buf(n, '\0');
+        text.append(buf.data(), c->ReadData(buf.data(), n, 1000));
+        if (batches.size() == 1) {
+            writer = std::thread([&] { Pty.Send(all.substr(1)); });
+            std::this_thread::sleep_for(300ms);
+        }
+    });
+    ASSERT_TRUE(Comm.OpenDevice());
+    ASSERT_TRUE(Pty.Send(all.substr(0, 1)));
+    const bool complete = Until([&] { return text.size() >= all.size(); });
+    if (writer.joinable()) writer.join();
+    Comm.CloseDevice();
+    ASSERT_TRUE(complete);
+    EXPECT_TRUE(text == all);
+    ASSERT_GE(batches.size(), 2u);
+    EXPECT_GT(batches[1], 8192u);
+}
+
 TEST_F(XCommPty, WithoutSynchronizeOnDataRunsOnTheEventThread) {
     Comm.SetSynchronize(false);
     const auto mainId = std::this_thread::get_id();
