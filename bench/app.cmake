@@ -4,3 +4,9 @@ if(TARGET app_main)
     add_executable(app_bench ${CMAKE_CURRENT_LIST_DIR}/app_bench.cpp)
     target_link_libraries(app_bench PRIVATE app_main benchmark::benchmark util)
 endif()
+# The program under a flood against a plain reader on the same kind of pseudo-terminal, a long
+# session's memory and Save Log, and the two latencies (flood_bench).
+if(TARGET app_main)
+    add_executable(flood_bench ${CMAKE_CURRENT_LIST_DIR}/flood_bench.cpp)
+    target_link_libraries(flood_bench PRIVATE app_main benchmark::benchmark Qt6::Test util)
+endif()
