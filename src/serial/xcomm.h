@@ -249,7 +249,8 @@ public:
     // Filters OnCommEvent only; OnData is raised for received bytes whatever it holds.
     TDeviceEvents MonitorEvents() const { return TDeviceEvents::FromMask(FMonitorEvents.load()); }
     void SetMonitorEvents(TDeviceEvents Value) { FMonitorEvents.store(Value.Mask()); }
-    // True: every notification of a batch runs on the main thread while the event thread waits.
+    // True: every notification of a batch runs on the main thread, handed over in order while the
+    // event thread goes on reading the line into the device's queue.
     bool Synchronize() const { return FSynchronize.load(); }
     void SetSynchronize(bool Value) { FSynchronize.store(Value); }
 
