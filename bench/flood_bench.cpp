@@ -27,6 +27,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -127,9 +128,16 @@ THash ExpectedLog(std::uint64_t Lines) {
     return h;
 }
 
+// A child process for the device; it ends with the benchmark, even one that is killed.
+pid_t ForkDevice() {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    return pid;
+}
+
 // A child process that writes Lines lines to Fd, then exits.
 pid_t SpawnDevice(int Fd, std::uint64_t Lines) {
-    const pid_t pid = ::fork();
+    const pid_t pid = ForkDevice();
     if (pid != 0) return pid;
     constexpr std::size_t kPerWrite = 64 * 1024 / kLine;
     std::vector<char> block(kPerWrite * kLine);
@@ -385,7 +393,7 @@ void BM_LongSession(benchmark::State& State) {
         for (std::uint64_t bytes : steps) {
             const std::uint64_t upTo = bytes / kLine;
             // The device continues the numbering in a child that skips the lines already sent.
-            const pid_t device = ::fork();
+            const pid_t device = ForkDevice();
             if (device == 0) {
                 constexpr std::size_t kPerWrite = 64 * 1024 / kLine;
                 std::vector<char> block(kPerWrite * kLine);
