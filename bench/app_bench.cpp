@@ -48,8 +48,11 @@ struct Terminal {
         Form.show();
         QElapsedTimer clock;
         clock.start();
+        // processEvents with a time limit never sleeps; a tick wakes the sleeping loop to re-test.
+        QTimer tick;
+        tick.start(10);
         while (!Form.COM->Opened() && clock.elapsed() < 10000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     ~Terminal() {
         if (Form.COM->Opened()) Form.Button1Click();
@@ -105,8 +108,11 @@ void BM_ReceiveThroughput(benchmark::State& state) {
         });
         QElapsedTimer clock;
         clock.start();
+        // Sleeps between events as the program's own loop does (a time-limited processEvents spins).
+        QTimer tick;
+        tick.start(10);
         while (t.Form.Terminal.Size() < expectedSize && clock.elapsed() < 60000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
         if (t.Form.Terminal.Size() < expectedSize) {
             // Stalled: report it, and free the writer by draining the line.
