@@ -625,7 +625,7 @@ void TForm1::ComData(TCustomComm* /*Sender*/, std::uint32_t Received) {
     }
     Terminal.Append(expanded);
     if (const int error = Terminal.TakeSpillError()) {
-        // Shown from the event loop: a modal box here would hold up the event thread.
+        // Shown from the event loop, not in the middle of handing over received data.
         const std::string message = "Cannot write the log's temporary file: " + InOutErrorText(error) +
                                     ". The log is kept in memory and Save Log still writes all of it";
         QMetaObject::invokeMethod(
