@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "app/application.h"
+#include "app/desktop.h"
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/form3.h"
@@ -231,9 +232,11 @@ private:
 struct TProgram {
     TProgram() {
         // Error boxes only: the plain "Connected to" box comes with every start.
-        SetMessageBoxHook([this](TMessageKind Kind, const QString&, const QString& Text) {
+        TDesktopHooks hooks;
+        hooks.MessageBox = [this](TMessageKind Kind, const QString&, const QString& Text) {
             if (Kind == TMessageKind::Error) Boxes.push_back(Text.toStdString());
-        });
+        };
+        SetDesktopHooks(std::move(hooks));
         Form.AttachDialogs(&Settings, &About);
         Settings.SetComText(QString::fromStdString(Pty.Name));
         Form.show();
@@ -243,7 +246,7 @@ struct TProgram {
     }
     ~TProgram() {
         if (Form.COM->Opened()) Form.Button1Click();
-        SetMessageBoxHook({});
+        SetDesktopHooks({});
     }
     TPty Pty;
     std::vector<std::string> Boxes;
