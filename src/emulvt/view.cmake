@@ -10,6 +10,7 @@ if(QORVEL_GUI)
         ${CMAKE_CURRENT_LIST_DIR}/emul_vt_scroll.cpp
         ${CMAKE_CURRENT_LIST_DIR}/view_accessible.cpp
         ${CMAKE_CURRENT_LIST_DIR}/view_accessible.h
+        ${CMAKE_CURRENT_LIST_DIR}/view_font_5x12.cpp
         ${CMAKE_CURRENT_LIST_DIR}/view_glyphs.cpp
         ${CMAKE_CURRENT_LIST_DIR}/view_glyphs.h)
     target_include_directories(emulvt_view PUBLIC ${CMAKE_SOURCE_DIR}/src)

@@ -22,7 +22,8 @@ constexpr const char* kNarrowFixedFiles[] = {
 };
 constexpr int kNarrowFixedWidth = 5;
 constexpr int kNarrowFixedHeight = 8;
-constexpr int kNarrowCellMaxWidth = 6; // cells up to this width take the 5-pixel bitmap font
+constexpr int kNarrowCellMaxWidth = 6; // cells up to this width take a 5-pixel bitmap font
+constexpr int kBitmapCellMaxHeight = kBitmapFontHeight + 1;
 constexpr int kSmallestPixelSize = 6;
 
 // The terminal font's size in points is taken as its pixel size: 12 gives 7 x 14 cells.
@@ -200,6 +201,12 @@ QString NarrowFixedFamily() {
     return family;
 }
 
+bool UsesBitmapFont(const QFont& ViewFont, int CellWidth, int CellHeight) {
+    return IsTerminalFontName(ViewFont) && CellWidth >= kBitmapFontWidth &&
+           CellWidth <= kNarrowCellMaxWidth && CellHeight >= kBitmapFontHeight &&
+           CellHeight <= kBitmapCellMaxHeight;
+}
+
 TCellMetrics FontCellMetrics(const QFont& Font) {
     TCellMetrics m;
     if (IsTerminalFontName(Font)) {
@@ -278,35 +285,58 @@ void TGlyphAtlas::Prepare(const QFont& ViewFont, int CellWidth, int CellHeight, 
     FCoverage.assign(tileSize * kGlyphCount, 0);
     if (tileSize == 0) return;
 
-    const TGlyphFace face = ChooseGlyphFace(ViewFont, FCellWidth, FCellHeight, InternalLeading);
+    for (int code = kFirstGeneratedGlyph; code <= kLastGeneratedGlyph; ++code) {
+        const std::vector<uint8_t> g = GeneratedGlyph(uint8_t(code), FCellWidth, FCellHeight);
+        std::copy(g.begin(), g.end(), FCoverage.begin() + std::ptrdiff_t(tileSize * code));
+    }
+    if (UsesBitmapFont(ViewFont, FCellWidth, FCellHeight))
+        PrepareBitmap();
+    else
+        PrepareFromFont(ChooseGlyphFace(ViewFont, FCellWidth, FCellHeight, InternalLeading));
+}
+
+void TGlyphAtlas::PrepareFromFont(const TGlyphFace& Face) {
+    const std::size_t tileSize = std::size_t(FCellWidth) * FCellHeight;
     QImage strip(FCellWidth * kGlyphCount, FCellHeight, QImage::Format_ARGB32_Premultiplied);
     strip.fill(Qt::transparent);
     {
         QPainter p(&strip);
-        p.setFont(face.Font);
+        p.setFont(Face.Font);
         p.setPen(Qt::white);
-        const int baseline = face.Origin.y() + QFontMetrics(face.Font).ascent();
+        const int baseline = Face.Origin.y() + QFontMetrics(Face.Font).ascent();
         for (int code = 1; code < kGlyphCount; ++code) {
             if (code >= kFirstGeneratedGlyph && code <= kLastGeneratedGlyph) continue;
             const char16_t u = Cp437ToUnicode[code];
             if (u == u' ') continue;
             const int x = code * FCellWidth;
             p.setClipRect(QRect(x, 0, FCellWidth, FCellHeight));
-            p.drawText(QPoint(x + face.Origin.x(), baseline), QString(QChar(u)));
+            p.drawText(QPoint(x + Face.Origin.x(), baseline), QString(QChar(u)));
         }
     }
     for (int code = 0; code < kGlyphCount; ++code) {
+        if (code >= kFirstGeneratedGlyph && code <= kLastGeneratedGlyph) continue;
         uint8_t* tile = FCoverage.data() + tileSize * code;
-        if (code >= kFirstGeneratedGlyph && code <= kLastGeneratedGlyph) {
-            const std::vector<uint8_t> g = GeneratedGlyph(uint8_t(code), FCellWidth, FCellHeight);
-            std::copy(g.begin(), g.end(), tile);
-            continue;
-        }
         for (int y = 0; y < FCellHeight; ++y) {
             const QRgb* line = reinterpret_cast<const QRgb*>(strip.constScanLine(y)) + code * FCellWidth;
             for (int x = 0; x < FCellWidth; ++x)
                 tile[std::size_t(y) * FCellWidth + x] = uint8_t(qAlpha(line[x]));
         }
+    }
+}
+
+void TGlyphAtlas::PrepareBitmap() {
+    const TBitmapFont& font = BitmapFont5x12();
+    const std::size_t tileSize = std::size_t(FCellWidth) * FCellHeight;
+    // A cell one pixel wider or taller than the font keeps the glyph centred, the spare pixel right and
+    // below.
+    const int x0 = (FCellWidth - kBitmapFontWidth) / 2, y0 = (FCellHeight - kBitmapFontHeight) / 2;
+    for (int code = 0; code < kGlyphCount; ++code) {
+        if (code >= kFirstGeneratedGlyph && code <= kLastGeneratedGlyph) continue;
+        uint8_t* tile = FCoverage.data() + tileSize * code;
+        for (int y = 0; y < kBitmapFontHeight; ++y)
+            for (int x = 0; x < kBitmapFontWidth; ++x)
+                if (font[code][y] & (1u << (kBitmapFontWidth - 1 - x)))
+                    tile[std::size_t(y0 + y) * FCellWidth + x0 + x] = 255;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
@@ -17,6 +18,17 @@ namespace qorvel {
 constexpr int kGlyphCount = 256;
 constexpr uint8_t kFirstGeneratedGlyph = 0xB0; // shades, box drawing and blocks ...
 constexpr uint8_t kLastGeneratedGlyph = 0xDF;  // ... are generated, not taken from a font
+
+// The hand-made bitmap font of the smallest cell: per glyph, one byte per pixel row, the left
+// pixel in bit 4. Rows of the generated glyphs (kFirstGeneratedGlyph..kLastGeneratedGlyph) are 0.
+constexpr int kBitmapFontWidth = 5;
+constexpr int kBitmapFontHeight = 12;
+using TBitmapFont = std::array<std::array<uint8_t, kBitmapFontHeight>, kGlyphCount>;
+const TBitmapFont& BitmapFont5x12();
+
+// True when the view draws text into cells of this size from the bitmap font (the terminal font
+// name and a cell of 5 or 6 by 12 or 13 pixels).
+bool UsesBitmapFont(const QFont& ViewFont, int CellWidth, int CellHeight);
 
 // Pixel metrics a font gives the view: column pitch, row pitch and internal leading.
 struct TCellMetrics {
@@ -66,6 +78,10 @@ public:
 
 private:
     static constexpr std::size_t kMaxColoredStrips = 64;
+
+    // Fill the text tiles (all but the generated ones) from the bitmap font or a rendered font.
+    void PrepareBitmap();
+    void PrepareFromFont(const TGlyphFace& Face);
 
     QString FKey;
     int FCellWidth = 0;

@@ -15,6 +15,7 @@ add_executable(view_tests
     ${CMAKE_SOURCE_DIR}/src/emulvt/view_accessible.cpp
     ${CMAKE_SOURCE_DIR}/src/emulvt/view_accessible.h
     ${CMAKE_SOURCE_DIR}/src/emulvt/view_glyphs.cpp
+    ${CMAKE_SOURCE_DIR}/src/emulvt/view_font_5x12.cpp
     ${CMAKE_SOURCE_DIR}/src/emulvt/view_glyphs.h)
 target_compile_definitions(view_tests PRIVATE _GLIBCXX_ASSERTIONS)
 target_include_directories(view_tests PRIVATE ${CMAKE_SOURCE_DIR}/src)

@@ -130,5 +130,73 @@ TEST(ViewGlyphs, ColouredCellsBlendForegroundOverBackground) {
     EXPECT_EQ(img.pixel(blank.center()) | 0xFF000000u, qRgb(0, 0, 168));
 }
 
+// The 5 x 12 cells of the main window draw from the hand-made bitmap font.
+class BitmapFontCells : public ::testing::Test {
+protected:
+    void SetUp() override { Atlas.Prepare(QFont(QStringLiteral("Terminal"), 12), 5, 12, 0); }
+    // Lit pixels of one glyph, row by row.
+    QByteArray Bits(uint8_t Code) const {
+        QByteArray bits;
+        for (int y = 0; y < 12; ++y)
+            for (int x = 0; x < 5; ++x)
+                bits.append(Atlas.Coverage(Code, x, y) != 0 ? '#' : '.');
+        return bits;
+    }
+    // Rows (top, bottom) holding lit pixels; (-1, -1) for a blank glyph.
+    std::pair<int, int> RowSpan(uint8_t Code) const {
+        const QByteArray bits = Bits(Code);
+        const int first = int(bits.indexOf('#')), last = int(bits.lastIndexOf('#'));
+        return first < 0 ? std::pair{-1, -1} : std::pair{first / 5, last / 5};
+    }
+    TGlyphAtlas Atlas;
+};
+
+TEST_F(BitmapFontCells, EveryGlyphIsCrispAndOnlyTheBlanksAreEmpty) {
+    QSet<QByteArray> seen;
+    for (int code = 0; code < kGlyphCount; ++code) {
+        SCOPED_TRACE(code);
+        for (int y = 0; y < 12; ++y)
+            for (int x = 0; x < 5; ++x) {
+                const uint8_t a = Atlas.Coverage(uint8_t(code), x, y);
+                EXPECT_TRUE(a == 0 || a == 255) << "blurred pixel at " << x << "," << y;
+            }
+        const bool blank = code == 0 || code == ' ' || code == 0xFF;
+        const QByteArray bits = Bits(uint8_t(code));
+        EXPECT_EQ(!bits.contains('#'), blank);
+        if (blank || (code >= kFirstGeneratedGlyph && code <= kLastGeneratedGlyph)) continue;
+        EXPECT_FALSE(seen.contains(bits)) << "looks like another glyph";
+        seen.insert(bits);
+    }
+}
+
+TEST_F(BitmapFontCells, ConfusablesDifferInShape) {
+    // Full stop and comma share the dot, the comma and semicolon reach below the baseline.
+    EXPECT_EQ(RowSpan('.'), std::pair(7, 8));
+    EXPECT_GT(RowSpan(',').second, 8);
+    EXPECT_GT(RowSpan(';').second, 8);
+    EXPECT_EQ(RowSpan(':'), std::pair(3, 8));
+    // The colon's two dots are apart; the plus sign is no dot at all.
+    EXPECT_EQ(Bits(':').mid(5 * 5, 10), QByteArray(10, '.'));
+    EXPECT_NE(RowSpan('+'), RowSpan('.'));
+    const std::pair<uint8_t, uint8_t> pairs[] = {{'0', 'O'}, {'1', 'l'}, {'1', 'I'}, {'l', 'I'},
+                                                 {'l', '|'}, {'5', 'S'}, {'8', 'B'}, {'2', 'Z'}};
+    for (auto [a, b] : pairs) {
+        int differing = 0;
+        const QByteArray x = Bits(a), y = Bits(b);
+        for (int i = 0; i < x.size(); ++i)
+            differing += x[i] != y[i];
+        EXPECT_GE(differing, 3) << a << " and " << b;
+    }
+}
+
+TEST_F(BitmapFontCells, BoxGlyphsStillJoinTheirNeighbours) {
+    // A horizontal line runs through both side edges, a vertical one through top and bottom.
+    for (int x : {0, 4})
+        EXPECT_EQ(Atlas.Coverage(0xC4, x, 5), 255);
+    for (int y : {0, 11})
+        EXPECT_EQ(Atlas.Coverage(0xB3, 2, y), 255);
+    EXPECT_EQ(Atlas.Coverage(0xDB, 4, 11), 255);
+}
+
 } // namespace
 } // namespace qorvel
