@@ -1,6 +1,6 @@
 // Figures of the terminal view: the time of one full repaint of the main window's 25 x 132 view,
 // and the throughput of a received stream written in blocks to a shown view while the event loop
-// runs and paints.
+// runs and paints, with and without a selection.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -115,7 +115,9 @@ void BM_FullRepaint_MonoChrome(benchmark::State& State) {
 }
 
 // Blocks are handed over one per event-loop turn, like received data arriving from the port.
-void BM_StreamToShownView(benchmark::State& State) {
+// With Selected, a selection over most of the screen stays active: it is made again whenever the
+// stream scrolled it away, so every paint draws it.
+void StreamToShownView(benchmark::State& State, bool Selected) {
     const std::string stream = MixedStream(kStreamBytes);
     int paints = 0;
     for (auto _ : State) {
@@ -127,6 +129,7 @@ void BM_StreamToShownView(benchmark::State& State) {
         QObject::connect(&feeder, &QTimer::timeout, [&] {
             const std::size_t n = std::min(kBlockBytes, stream.size() - offset);
             view.WriteText(std::string_view(stream).substr(offset, n));
+            if (Selected && !view.HasSelection()) view.Select({2, 10}, {22, 100});
             offset += n;
             if (offset >= stream.size()) {
                 feeder.stop();
@@ -147,10 +150,18 @@ void BM_StreamToShownView(benchmark::State& State) {
     State.counters["paints"] = paints;
 }
 
+void BM_StreamToShownView(benchmark::State& State) {
+    StreamToShownView(State, false);
+}
+void BM_StreamToShownView_WithSelection(benchmark::State& State) {
+    StreamToShownView(State, true);
+}
+
 BENCHMARK(BM_FullRepaint_MainWindowCells)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_FullRepaint_DefaultFont)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_FullRepaint_MonoChrome)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_StreamToShownView)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+BENCHMARK(BM_StreamToShownView_WithSelection)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 
 } // namespace
 } // namespace qorvel

@@ -103,10 +103,13 @@ void TCustomEmulVT::LogByte(uint8_t Ch) {
 }
 
 void TCustomEmulVT::ClearScreen() {
+    ClearSelection();
     FScreen->ClearScreen();
 }
 
 void TCustomEmulVT::UpdateScreen() {
+    TrackSelection();
+    FollowCursorRow();
     if (FScreen->FAllInvalid) {
         InvalidateRect(rect());
     } else if (FScreen->FInvRect.Left != kNoInvalidCol) {
@@ -160,6 +163,7 @@ void TCustomEmulVT::SetRows(int Value) {
     // The model needs at least one row and at most kMaxTotalRows rows with the back rows.
     Value = std::clamp(Value, 1, std::max(1, kMaxTotalRows - BackRows()));
     if (Value == Rows()) return;
+    ClearSelection();
     FScreen->SetRowCount(Value);
     AdjustScrollBar();
     FScreen->ClearScreen();
@@ -170,6 +174,7 @@ void TCustomEmulVT::SetCols(int Value) {
     // Lines hold kLineCells cells, so the column count stays within them.
     Value = std::clamp(Value, 1, kLineCells);
     if (Value == Cols()) return;
+    ClearSelection();
     FScreen->FColCount = Value;
     FScreen->ClearScreen();
     repaint();
@@ -178,6 +183,7 @@ void TCustomEmulVT::SetCols(int Value) {
 void TCustomEmulVT::SetBackRows(int Value) {
     Value = std::clamp(Value, 0, std::max(0, kMaxTotalRows - Rows()));
     if (Value == BackRows()) return;
+    ClearSelection();
     FScreen->SetBackRowCount(Value);
     // A view scrolled into back rows that no longer exist moves to the oldest one left.
     if (FTopLine < FScreen->FFirstBackRow) FTopLine = FScreen->FFirstBackRow;
@@ -214,6 +220,18 @@ void TCustomEmulVT::SetFont(const QFont& Value) {
     FViewFont = Value;
     UpdateFontMetrics();
     SetCaret();
+}
+
+void TCustomEmulVT::SetTextSize(int CharWidth, int LineHeight) {
+    QFont font = FViewFont;
+    font.setPixelSize(std::max(1, LineHeight));
+    SetFont(font);
+    SetCharWidth(CharWidth);
+    SetLineHeight(LineHeight);
+    AdjustScrollBar();
+    SetCaret();
+    FollowCursorRow();
+    update();
 }
 
 void TCustomEmulVT::SetXlat(bool Value) {

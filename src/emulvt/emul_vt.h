@@ -6,7 +6,9 @@
 #include <QFont>
 #include <QRect>
 #include <QRegion>
+#include <QString>
 #include <QWidget>
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -20,7 +22,9 @@
 #include "emulvt/screen.h"
 #include "emulvt/view_glyphs.h"
 
+class QContextMenuEvent;
 class QKeyEvent;
+class QWheelEvent;
 class QPainter;
 class QScrollBar;
 class QTimer;
@@ -65,6 +69,13 @@ constexpr int kMinPaintIntervalMs = 16; // a data flood repaints at most this of
 class TCustomEmulVT;
 class TViewAccessible;
 
+// A cell of the model: Row 0 is the top row of the screen, negative rows are back rows.
+struct TCellPos {
+    int Row = 0;
+    int Col = 0;
+    auto operator<=>(const TCellPos&) const = default;
+};
+
 // Events of the keyboard handling; the sender comes first.
 using TKeyPressEvent = std::function<void(TCustomEmulVT* Sender, char& Key)>;
 using TKeyBufferEvent = std::function<void(TCustomEmulVT* Sender, const char* Buffer, int Len)>;
@@ -98,6 +109,33 @@ public:
     QRect CaretRect() const { return FCaretRect; }
     QScrollBar* ScrollBar() const { return FScrollBar; }
     const TGlyphAtlas& GlyphAtlas() const { return FGlyphs; }
+
+    // Rows that fit the window, and the view's scroll position as a scroll by hand sets it.
+    int VisibleRows() const;
+    void ScrollTo(int TopLine);
+    // Which cell a client pixel lies in, held inside the shown rows and the columns.
+    TCellPos CellAt(QPoint P) const;
+
+    // --- selection: drawn inverted, follows its text while the screen scrolls ----------------
+    bool HasSelection() const { return FSelection.Active; }
+    TCellPos SelectionStart() const { return std::min(FSelection.Anchor, FSelection.Caret); }
+    TCellPos SelectionEnd() const { return std::max(FSelection.Anchor, FSelection.Caret); }
+    // Selects the cells from one to the other (both included) in reading order.
+    void Select(TCellPos From, TCellPos To);
+    void ClearSelection();
+    // Code page 437 as Unicode, trailing blanks of each row trimmed, rows joined by newlines.
+    QString SelectedText() const;
+    // Puts the selected text on the clipboard and into the primary selection.
+    void CopySelection();
+
+    // --- following the cursor: new data scrolls the view so the cursor row stays shown ----------
+    // Scrolling by hand to where the cursor row is not shown pauses it until the row is back.
+    bool FollowCursor() const { return FFollowCursor; }
+    void SetFollowCursor(bool Value);
+    bool FollowPaused() const { return FFollowPaused; }
+
+    // Cell size and font together: the terminal font at a pixel size of the line height.
+    void SetTextSize(int CharWidth, int LineHeight);
 
 protected:
     // --- properties (published by TEmulVT) ---------------------------------------------------
@@ -157,6 +195,11 @@ protected:
     void focusInEvent(QFocusEvent* Event) override;
     void focusOutEvent(QFocusEvent* Event) override;
     void mousePressEvent(QMouseEvent* Event) override;
+    void mouseMoveEvent(QMouseEvent* Event) override;
+    void mouseReleaseEvent(QMouseEvent* Event) override;
+    void mouseDoubleClickEvent(QMouseEvent* Event) override;
+    void contextMenuEvent(QContextMenuEvent* Event) override;
+    void wheelEvent(QWheelEvent* Event) override;
     void resizeEvent(QResizeEvent* Event) override;
     // The character path: keys the key-down hook leaves type their text.
     void keyPressEvent(QKeyEvent* Event) override;
@@ -174,7 +217,7 @@ protected:
     int PixelToRow(int Y) const;
     void ScrollBarScroll(int ScrollPos);
     void CursorVisibleHandler(TScreen* Sender);
-    void PaintRun(QPainter& DC, int Y, int Y2, const TLine& Line, int StartCol, int EndCol);
+    void PaintRun(QPainter& DC, int Y, int Y2, const TLine& Line, int StartCol, int EndCol, bool Inverted);
 
     // --- keyboard ------------------------------------------------------------------------------
     // Translates through the output table when Xlat is on, fires OnKeyPress, echoes if LocalEcho.
@@ -197,6 +240,17 @@ private:
     void ToggleCaretBlink();
     void FlushInvalidation();
     void FillMargin(QPainter& DC, const QBrush& Brush, int Left, int Top, int Right, int Bottom);
+    // Selected columns [From, To) of a model row; false when none of it is selected.
+    bool SelectedColumns(int Row, int& From, int& To) const;
+    // Moves the selection with its lines after the model changed; drops it when they are gone.
+    void TrackSelection();
+    int FindLineRow(const TLine* Line, int Near) const;
+    void SetSelection(TCellPos Anchor, TCellPos Caret);
+    void SelectWordAt(TCellPos Cell);
+    void PublishPrimarySelection();
+    bool IsCopyChord(const QKeyEvent& Event) const;
+    // Brings the cursor row into view when following is on and not paused.
+    void FollowCursorRow();
     // Tells a listening assistive technology that the shown text may have changed.
     void NotifyAccessible();
     // Raw log: appends one byte before the model interprets it (only while Log is on).
@@ -256,6 +310,21 @@ private:
     QRegion FPendingRegion;
     QElapsedTimer FLastFlush;
     bool FAdjustingScrollBar = false;
+
+    struct TSelection {
+        bool Active = false;
+        TCellPos Anchor, Caret; // where the drag began and where it is now
+        // The lines holding the two ends: the selection moves with them when the screen scrolls.
+        const TLine* AnchorLine = nullptr;
+        const TLine* CaretLine = nullptr;
+        uint32_t AnchorGeneration = 0, CaretGeneration = 0;
+    };
+    TSelection FSelection;
+    bool FDragging = false;
+    TCellPos FPressCell;
+    QElapsedTimer FLastDoubleClick; // a press soon after a double-click selects the row
+    bool FFollowCursor = false;
+    bool FFollowPaused = false;
 };
 
 // The published form of the view: every property and event accessible.

@@ -32,6 +32,16 @@ void TCustomEmulVT::AppMessageHandler(QObject* Receiver, QEvent* Msg, bool& Hand
     if (Receiver != this) return;
     if (Msg->type() != QEvent::ShortcutOverride && Msg->type() != QEvent::KeyPress) return;
     auto* key = static_cast<QKeyEvent*>(Msg);
+    if (IsCopyChord(*key)) {
+        // With text selected, Ctrl+Shift+C copies it instead of going to the device.
+        FKeyDownVerdict.reset();
+        Handled = true;
+        if (Msg->type() == QEvent::ShortcutOverride)
+            key->accept();
+        else
+            CopySelection();
+        return;
+    }
     if (Msg->type() == QEvent::KeyPress && TakeKeyDownVerdict(*key, Handled)) return;
     FKeyDownVerdict.reset();
     Handled = FKeyTranslator.KeyDownMessage(KeyMessageFromEvent(*key), *this);

@@ -1,6 +1,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <algorithm>
+#include <utility>
 
 #include "emulvt/emul_vt.h"
 #include "emulvt/emul_vt_internal.h"
@@ -69,11 +70,23 @@ void TCustomEmulVT::paintEvent(QPaintEvent* Event) {
         }
         if (s >= -BackRows()) {
             const TLine& line = *FScreen->GetLine(s);
+            int selFrom = 0, selTo = 0;
+            const bool selected = SelectedColumns(s, selFrom, selTo);
             for (int a = 0; a < cols;) {
                 int b = a + 1;
                 while (b < cols && line.Att[b] == line.Att[a])
                     ++b;
-                PaintRun(dc, y0, y1, line, a, b);
+                // Runs also break where the selection begins and ends.
+                bool inverted = false;
+                if (selected) {
+                    if (a < selFrom)
+                        b = std::min(b, selFrom);
+                    else if (a < selTo) {
+                        b = std::min(b, selTo);
+                        inverted = true;
+                    }
+                }
+                PaintRun(dc, y0, y1, line, a, b, inverted);
                 a = b;
             }
         } else {
@@ -98,7 +111,8 @@ void TCustomEmulVT::paintEvent(QPaintEvent* Event) {
     }
 }
 
-void TCustomEmulVT::PaintRun(QPainter& DC, int Y, int Y2, const TLine& Line, int StartCol, int EndCol) {
+void TCustomEmulVT::PaintRun(QPainter& DC, int Y, int Y2, const TLine& Line, int StartCol, int EndCol,
+                             bool Inverted) {
     const uint8_t a = Line.Att[StartCol];
     QRgb background, foreground;
     if (!FMonoChrome) {
@@ -108,6 +122,7 @@ void TCustomEmulVT::PaintRun(QPainter& DC, int Y, int Y2, const TLine& Line, int
         background = a >= 15 ? kMonoGrey : kMonoWhite;
         foreground = (a & 15) != 0 ? kMonoBlack : kMonoWhite;
     }
+    if (Inverted) std::swap(foreground, background);
     const QImage& glyphs = FGlyphs.Colored(foreground, background);
     const int top = Y + FInternalLeading;
     const int height = Y2 - Y;

@@ -1,9 +1,11 @@
+#include <QCoreApplication>
 #include <QFocusEvent>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QStyleHints>
 #include <QTimer>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -56,14 +58,16 @@ QRect TCustomEmulVT::CaretCellRect() const {
 
 // --- scroll bar --------------------------------------------------------------------------------
 
+int TCustomEmulVT::VisibleRows() const {
+    if (FLineHeight <= 0) return Rows();
+    const int fit = std::max(0, RoundHalfEven(double(height() - FTopMargin - FBottomMargin) / FLineHeight));
+    return std::min(fit, Rows());
+}
+
 void TCustomEmulVT::AdjustScrollBar() {
     if (FScrollBar->isHidden()) return;
     const int minimum = FScreen->FFirstBackRow;
-    int visible = Rows();
-    if (FLineHeight > 0) {
-        visible = std::max(0, RoundHalfEven(double(height() - FTopMargin - FBottomMargin) / FLineHeight));
-        if (Rows() < visible) visible = Rows();
-    }
+    const int visible = VisibleRows();
     const int maximum = Rows() - visible;
     FAdjustingScrollBar = true;
     FScrollBar->setRange(minimum, std::max(minimum, maximum));
@@ -76,10 +80,50 @@ void TCustomEmulVT::AdjustScrollBar() {
 
 void TCustomEmulVT::ScrollBarScroll(int ScrollPos) {
     FTopLine = ScrollPos;
+    if (FFollowCursor) {
+        const int cursorRow = FScreen->FRow;
+        FFollowPaused = cursorRow < FTopLine || cursorRow >= FTopLine + VisibleRows();
+    }
     SetCaret();
     repaint();
     NotifyAccessible();
     setFocus(Qt::OtherFocusReason);
+}
+
+void TCustomEmulVT::ScrollTo(int TopLine) {
+    TopLine =
+        std::clamp(TopLine, FScreen->FFirstBackRow, std::max(FScreen->FFirstBackRow, Rows() - VisibleRows()));
+    if (TopLine == FTopLine) return;
+    ScrollBarScroll(TopLine);
+    AdjustScrollBar();
+}
+
+void TCustomEmulVT::wheelEvent(QWheelEvent* Event) {
+    // The wheel over the cells scrolls like the wheel over the scroll bar.
+    QCoreApplication::sendEvent(FScrollBar, Event);
+}
+
+void TCustomEmulVT::SetFollowCursor(bool Value) {
+    FFollowCursor = Value;
+    FFollowPaused = false;
+    FollowCursorRow();
+}
+
+void TCustomEmulVT::FollowCursorRow() {
+    if (!FFollowCursor || FFollowPaused) return;
+    const int visible = std::max(1, VisibleRows());
+    const int cursorRow = FScreen->FRow;
+    int top = FTopLine;
+    if (cursorRow < top)
+        top = cursorRow;
+    else if (cursorRow >= top + visible)
+        top = cursorRow - visible + 1;
+    top = std::clamp(top, FScreen->FFirstBackRow, std::max(FScreen->FFirstBackRow, Rows() - visible));
+    if (top == FTopLine) return;
+    FTopLine = top;
+    AdjustScrollBar();
+    InvalidateRect(rect());
+    SetCaret();
 }
 
 void TCustomEmulVT::resizeEvent(QResizeEvent*) {
@@ -108,11 +152,6 @@ void TCustomEmulVT::focusOutEvent(QFocusEvent*) {
         FCaretTimer->stop();
     }
     InstallAppMessageHook(false);
-}
-
-void TCustomEmulVT::mousePressEvent(QMouseEvent* Event) {
-    QWidget::mousePressEvent(Event);
-    if (Event->button() == Qt::LeftButton) setFocus(Qt::MouseFocusReason);
 }
 
 void TCustomEmulVT::SetCaret() {

@@ -12,6 +12,7 @@ namespace qorvel {
 void TLine::Clear(uint8_t Attr) {
     std::memset(Txt, ' ', sizeof Txt);
     std::memset(Att, Attr, sizeof Att);
+    ++Generation;
 }
 
 // ---------------------------------------------------------------------------------------------

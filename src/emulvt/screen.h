@@ -72,6 +72,9 @@ public:
 
     uint8_t Txt[kLineCells];
     uint8_t Att[kLineCells];
+    // Counts the clears: a view holding on to a line sees from it that the line was blanked or
+    // reused for new text (scrolling recycles the line that leaves the top).
+    uint32_t Generation = 0;
 };
 
 // The line references of a screen. Position 0 is the bottom visible row; positions climb through
@@ -215,9 +218,7 @@ private:
     int32_t Position(int32_t Row) const { return FRowCount - 1 - Row; }
     TLine& Row(int32_t Index) const { return *GetLine(Index); }
     // FColCount as used for cell access: held in 1..kLineCells whatever the owner stored.
-    int32_t Cols() const {
-        return FColCount < 1 ? 1 : (FColCount > kLineCells ? kLineCells : FColCount);
-    }
+    int32_t Cols() const { return FColCount < 1 ? 1 : (FColCount > kLineCells ? kLineCells : FColCount); }
     void ApplyBackColor(TLine& Line) const;
     void WriteLiteralRun(const uint8_t* S, size_t N);
     void WriteRunWithinLine(const uint8_t* S, size_t N);

@@ -8,6 +8,7 @@ if(QORVEL_GUI)
         ${CMAKE_CURRENT_LIST_DIR}/emul_vt_keys.cpp
         ${CMAKE_CURRENT_LIST_DIR}/emul_vt_paint.cpp
         ${CMAKE_CURRENT_LIST_DIR}/emul_vt_scroll.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/emul_vt_select.cpp
         ${CMAKE_CURRENT_LIST_DIR}/view_accessible.cpp
         ${CMAKE_CURRENT_LIST_DIR}/view_accessible.h
         ${CMAKE_CURRENT_LIST_DIR}/view_font_5x12.cpp

@@ -129,6 +129,23 @@ TEST_F(KeysViewTest, LettersAndControlCharacters) {
     EXPECT_TRUE(Buffers.empty());
 }
 
+TEST_F(KeysViewTest, CtrlShiftCCopiesASelectionAndOtherwiseKeepsItsMeaning) {
+    const KeyStroke ctrlC = Letter('c', Qt::ControlModifier);
+    const KeyStroke ctrlShiftC = Letter('C', Qt::ControlModifier | Qt::ShiftModifier);
+    Press(ctrlShiftC); // nothing selected: what the key always did
+    const std::string unselected = Typed;
+    Typed.clear();
+    QGuiApplication::clipboard()->clear();
+    View->Select({0, 0}, {0, 5}); // the banner
+    Press({ctrlC, ctrlShiftC});
+    EXPECT_EQ(Typed, "\x03"); // Ctrl+C still goes to the device
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("EmulVT"));
+    View->ClearSelection();
+    Typed.clear();
+    Press(ctrlShiftC);
+    EXPECT_EQ(Typed, unselected);
+}
+
 TEST_F(KeysViewTest, DeadKeysAndTranslation) {
     View->SetXlat(false); // keys go out as typed
     Press({kDeadCircumflex, Letter('e'), kDeadCircumflex, Letter('x'), Letter('e')});

@@ -6,12 +6,14 @@ add_executable(view_tests
     ${CMAKE_CURRENT_LIST_DIR}/view_paint_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/view_update_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/view_glyphs_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/view_select_test.cpp
     ${CMAKE_SOURCE_DIR}/src/emulvt/emul_vt.cpp
     ${CMAKE_SOURCE_DIR}/src/emulvt/emul_vt.h
     ${CMAKE_SOURCE_DIR}/src/emulvt/emul_vt_internal.h
     ${CMAKE_SOURCE_DIR}/src/emulvt/emul_vt_keys.cpp
     ${CMAKE_SOURCE_DIR}/src/emulvt/emul_vt_paint.cpp
     ${CMAKE_SOURCE_DIR}/src/emulvt/emul_vt_scroll.cpp
+    ${CMAKE_SOURCE_DIR}/src/emulvt/emul_vt_select.cpp
     ${CMAKE_SOURCE_DIR}/src/emulvt/view_accessible.cpp
     ${CMAKE_SOURCE_DIR}/src/emulvt/view_accessible.h
     ${CMAKE_SOURCE_DIR}/src/emulvt/view_glyphs.cpp
