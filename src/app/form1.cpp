@@ -151,6 +151,7 @@ TForm1::TForm1(platform::TCommApi& Api, QWidget* parent) : QMainWindow(parent) {
     CreateTerminalGroup();
     CreatePanel2();
     CreateMenu();
+    CreateViewMenu();
     CreateComponents(Api);
     ScaleLayout();
 
@@ -436,17 +437,10 @@ void TForm1::LayoutBands() {
     const int h = client->height();
     const int panel1Height = FScale(kPanel1Height);
     const int panel2Height = FScale(kPanel2Height);
-    const int groupBox1Height = FScale(kGroupBox1Height);
     const int bottom = h - panel2Height;
     Panel1->setGeometry(0, 0, w, panel1Height);
     Panel2->setGeometry(0, bottom, w, panel2Height);
-    GroupBox1->setGeometry(0, bottom - groupBox1Height, w, groupBox1Height);
-    GroupBox2->setGeometry(0, panel1Height, w, std::max(bottom - groupBox1Height - panel1Height, 0));
-    for (QGroupBox* box : {GroupBox2, GroupBox1}) {
-        const QRect inner = box->contentsRect();
-        QWidget* child = box == GroupBox2 ? static_cast<QWidget*>(Grid) : static_cast<QWidget*>(Terminal2);
-        child->setGeometry(inner.adjusted(4, 0, -4, -4));
-    }
+    LayoutMiddle(panel1Height, bottom);
 }
 
 void TForm1::resizeEvent(QResizeEvent* event) {

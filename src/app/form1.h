@@ -107,6 +107,13 @@ public:
     QMenu* Help1;
     QAction* Help2;
     QAction* About1;
+    // ---- View menu (form1_view.cpp)
+    QMenu* View1 = nullptr;
+    QAction* FollowCursor1 = nullptr;
+    QAction* ShowAllRows1 = nullptr;
+    QMenu* TextSize1 = nullptr;
+    // The grip on the border between the "File" and "Terminal" groups.
+    QWidget* SplitHandle = nullptr;
     // ---- Non-visual components
     std::unique_ptr<TXComm> COM;
     QTimer* Timer;
@@ -124,6 +131,13 @@ public:
     // The serial component's event loop ended on a failure: the device is lost. The window goes
     // to Disconnected and tells the operator; the log of what was received is kept for Save Log.
     void CommLoopFailed(const std::string& Message);
+
+    // Height of the "Terminal" group that shows all rows of the view.
+    int TerminalFullHeight() const;
+    // Moves the border between the groups to client y (as a drag of the grip does).
+    void DragSplit(int Y);
+    void ShowAllRows();
+    void SetTextSize(int CharWidth, int LineHeight);
 
 public slots:
     void FormShow();
@@ -178,6 +192,13 @@ private:
     std::int32_t FLinesLeft = 0;
     bool FShown = false;
     TLayoutScale FScale;
+
+    void CreateViewMenu();
+    // Lays out the two groups between client y Top and Bottom: the terminal keeps its height
+    // until the border is moved, after that the grid keeps its height.
+    void LayoutMiddle(int Top, int Bottom);
+    bool FSplitMoved = false;
+    int FGridHeight = 0;
 
     // The dialog's chosen file name, with its default suffix added to a name without one.
     std::optional<QString> ExecFileDialog(QFileDialog* Dialog);

@@ -1,0 +1,122 @@
+// The main window's View menu, the splitter between the "File" and "Terminal" groups, and the
+// terminal view's features reached through them.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTest>
+
+#include "app/application.h"
+#include "app/form1.h"
+#include "app/form2.h"
+#include "app/form3.h"
+#include "emulvt/emul_vt.h"
+#include "platform/comm_fake.h"
+
+#include "app_test_util.h"
+
+namespace qorvel {
+namespace {
+
+using test::WaitUntil;
+
+class Form1ViewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Form = std::make_unique<TForm1>(Api);
+        Form->AttachDialogs(&Settings, &About);
+        Form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+    }
+    int GridHeight() const { return Form->GroupBox2->height(); }
+    int TerminalHeight() const { return Form->GroupBox1->height(); }
+
+    platform::TFakeCommApi Api;
+    TForm2 Settings;
+    TForm3 About;
+    test::DesktopCapture Capture; // the start-up's "Cannot open" box
+    std::unique_ptr<TForm1> Form;
+};
+
+TEST_F(Form1ViewTest, ViewMenuComesAfterSettingsAndTheStatusBarStaysEmpty) {
+    QStringList titles;
+    for (QAction* a : Form->menuBar()->actions())
+        titles << a->text();
+    EXPECT_EQ(titles, (QStringList{"File", "Settings", "View", "Help"}));
+    QStringList items;
+    for (QAction* a : Form->View1->actions())
+        items << a->text();
+    EXPECT_EQ(items, (QStringList{"Follow Cursor", "Show All Rows", "Text Size"}));
+    EXPECT_TRUE(Form->FollowCursor1->isCheckable());
+    EXPECT_FALSE(Form->FollowCursor1->isChecked());
+    QStringList sizes;
+    for (QAction* a : Form->TextSize1->actions())
+        if (a->isChecked()) sizes << a->text();
+    EXPECT_EQ(sizes, QStringList{"5 x 12"});
+    EXPECT_TRUE(Form->StatusBar1->currentMessage().isEmpty());
+    EXPECT_TRUE(Form->StatusBar1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size() <= 1);
+}
+
+TEST_F(Form1ViewTest, SplitterDefaultDragAndGrowth) {
+    // Default: today's geometry, the grid takes what the window gains.
+    EXPECT_EQ(Form->GroupBox1->geometry(), QRect(0, 433 - 89 - 132, 721, 132));
+    EXPECT_TRUE(Form->SplitHandle->geometry().contains(QPoint(360, Form->GroupBox1->y())));
+    EXPECT_EQ(Form->Terminal2->VisibleRows(), 8);
+
+    // Dragged up by 60 pixels: the terminal gains what the grid loses.
+    const int grid = GridHeight(), terminal = TerminalHeight();
+    Form->DragSplit(Form->GroupBox1->y() - 60);
+    EXPECT_EQ(GridHeight(), grid - 60);
+    EXPECT_EQ(TerminalHeight(), terminal + 60);
+    EXPECT_EQ(Form->Terminal2->VisibleRows(), 13);
+
+    // After a drag, a taller window grows the terminal.
+    Form->resize(Form->width(), Form->height() + 48);
+    ASSERT_TRUE(WaitUntil([&] { return TerminalHeight() == terminal + 108; }));
+    EXPECT_EQ(GridHeight(), grid - 60);
+
+    // The grid keeps a few rows; the terminal never grows past all its rows.
+    Form->DragSplit(0);
+    EXPECT_EQ(GridHeight(), 40);
+    Form->resize(Form->width(), Form->height() + 400);
+    ASSERT_TRUE(WaitUntil([&] { return Form->centralWidget()->height() == 433 + 448; }));
+    EXPECT_EQ(TerminalHeight(), Form->TerminalFullHeight());
+    EXPECT_EQ(Form->Terminal2->VisibleRows(), 25);
+    Form->DragSplit(10000);
+    EXPECT_GE(TerminalHeight(), 0);
+    EXPECT_EQ(Form->GroupBox2->geometry().bottom() + 1, Form->GroupBox1->y());
+}
+
+TEST_F(Form1ViewTest, ShowAllRowsAndTextSize) {
+    Form->ShowAllRows1->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return Form->Terminal2->VisibleRows() == 25; }));
+    EXPECT_GE(GridHeight(), 40);
+    for (QAction* a : Form->TextSize1->actions()) {
+        SCOPED_TRACE(a->text().toStdString());
+        a->trigger();
+        const QStringList wh = a->text().split(QStringLiteral(" x "));
+        EXPECT_EQ(Form->Terminal2->CharWidth(), wh[0].toInt());
+        EXPECT_EQ(Form->Terminal2->LineHeight(), wh[1].toInt());
+    }
+}
+
+TEST_F(Form1ViewTest, ShortcutsReachTheMenuFromTheTerminalAndTheCommandLine) {
+    for (QWidget* focus : {static_cast<QWidget*>(Form->Terminal2), static_cast<QWidget*>(Form->Edit1)}) {
+        SCOPED_TRACE(focus->objectName().toStdString());
+        focus->setFocus();
+        ASSERT_TRUE(WaitUntil([&] { return focus->hasFocus(); }));
+        const bool before = Form->FollowCursor1->isChecked();
+        QTest::keyClick(focus, Qt::Key_F, Qt::AltModifier | Qt::ShiftModifier);
+        EXPECT_NE(Form->FollowCursor1->isChecked(), before);
+        EXPECT_EQ(Form->Terminal2->FollowCursor(), Form->FollowCursor1->isChecked());
+    }
+}
+
+} // namespace
+} // namespace qorvel
+
+QORVEL_APP_TEST_MAIN()
