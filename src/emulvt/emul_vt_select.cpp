@@ -58,7 +58,9 @@ void TCustomEmulVT::SetSelection(TCellPos Anchor, TCellPos Caret) {
     FSelection.CaretLine = FScreen->GetLine(Caret.Row);
     FSelection.AnchorGeneration = FSelection.AnchorLine->Generation;
     FSelection.CaretGeneration = FSelection.CaretLine->Generation;
-    if (!before.Active || before.Anchor != Anchor || before.Caret != Caret) update();
+    // Through the rate-limited invalidation: a selection made while data floods in must not
+    // repaint the view on every turn of the event loop.
+    if (!before.Active || before.Anchor != Anchor || before.Caret != Caret) InvalidateRect(rect());
 }
 
 void TCustomEmulVT::Select(TCellPos From, TCellPos To) {
@@ -72,7 +74,7 @@ void TCustomEmulVT::ClearSelection() {
     FDragging = false;
     if (!FSelection.Active) return;
     FSelection = TSelection{};
-    update();
+    InvalidateRect(rect());
 }
 
 bool TCustomEmulVT::SelectedColumns(int Row, int& From, int& To) const {
