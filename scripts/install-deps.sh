@@ -11,7 +11,8 @@ PACKAGES=(
     libjpeg62-turbo-dev
     xvfb xauth x11-utils xdotool imagemagick
     xfonts-base fonts-dejavu-core
-    desktop-file-utils appstream file
+    desktop-file-utils appstream file lintian
+    libudev-dev umockdev libumockdev-dev
     ser2net
 )
 

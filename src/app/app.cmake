@@ -27,5 +27,5 @@ if(TARGET app_support AND TARGET serial AND TARGET emulvt_view AND EXISTS ${CMAK
     target_link_libraries(app_main PUBLIC app_support app_a11y app_dialogs emulvt_view serial Qt6::Widgets)
 
     add_executable(qorvel-terminal ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
-    target_link_libraries(qorvel-terminal PRIVATE app_main)
+    target_link_libraries(qorvel-terminal PRIVATE app_main ports)
 endif()

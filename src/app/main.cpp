@@ -2,13 +2,42 @@
 #include <QFile>
 #include <QStringList>
 #include <cstdio>
+#include <cstring>
 
 #include "app/application.h"
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/form3.h"
+#include "platform/ports.h"
+
+namespace {
+
+constexpr char kUsage[] = "usage: qorvel-terminal [--port NAME]\n"
+                          "       qorvel-terminal --list\n";
+
+// One port a line, its stable path, a tab, its description.
+int ListPorts() {
+    for (const qorvel::platform::TPortInfo& port : qorvel::platform::ListPorts())
+        std::printf("%s\t%s\n", port.Path.c_str(), port.Description.c_str());
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
+    // Options that need no window are handled before the toolkit looks for a display.
+    for (int i = 1; i < argc; ++i) {
+        const bool list = std::strcmp(argv[i], "--list") == 0;
+        const bool help = std::strcmp(argv[i], "--help") == 0;
+        if (!list && !help) continue;
+        if (argc != 2) {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
+        if (help) return std::fputs(kUsage, stdout) >= 0 ? 0 : 1;
+        return ListPorts();
+    }
+
     qorvel::TApplication app(argc, argv);
 
     // One optional argument, so a launcher can point the program at a device: --port NAME.
@@ -18,7 +47,7 @@ int main(int argc, char** argv) {
         if (args[i] == QStringLiteral("--port") && i + 1 < args.size()) {
             port = args[++i];
         } else {
-            std::fprintf(stderr, "usage: qorvel-terminal [--port NAME]\n");
+            std::fputs(kUsage, stderr);
             return 2;
         }
     }
