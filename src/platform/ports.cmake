@@ -1,4 +1,4 @@
-# The machine's serial ports from libudev: enumeration and the hot-plug monitor.
+# The machine's serial ports from libudev: enumeration and the hot-plug monitor. No Qt.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBUDEV REQUIRED IMPORTED_TARGET libudev)
 

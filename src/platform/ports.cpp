@@ -95,7 +95,8 @@ bool IsHardwarePort(udev_device* Device) {
     if (!udev_device_get_devnode(Device)) return false;
     const std::string sysPath = Text(udev_device_get_syspath(Device));
     // Virtual consoles, ptmx and friends have no parent device.
-    if (sysPath.find("/devices/virtual/") != std::string::npos || !udev_device_get_parent(Device)) return false;
+    if (sysPath.find("/devices/virtual/") != std::string::npos || !udev_device_get_parent(Device))
+        return false;
     const char* type = udev_device_get_sysattr_value(Device, "type");
     return !(type && std::string_view(type) == kNoUart);
 }
@@ -104,7 +105,8 @@ bool IsHardwarePort(udev_device* Device) {
 bool KernelNameLess(const TPortInfo& A, const TPortInfo& B) {
     const auto split = [](const std::string& Node) {
         std::size_t digits = Node.size();
-        while (digits > 0 && std::isdigit(static_cast<unsigned char>(Node[digits - 1]))) --digits;
+        while (digits > 0 && std::isdigit(static_cast<unsigned char>(Node[digits - 1])))
+            --digits;
         const std::string number = Node.substr(digits);
         return std::make_tuple(Node.substr(0, digits), number.size(), number);
     };
@@ -134,7 +136,9 @@ std::string DescribePort(const TPortProperties& Port) {
 std::string DecodeUdevText(std::string_view Text) {
     std::string out;
     for (std::size_t i = 0; i < Text.size(); ++i) {
-        const auto hex = [&](std::size_t At) { return std::isxdigit(static_cast<unsigned char>(Text[At])) != 0; };
+        const auto hex = [&](std::size_t At) {
+            return std::isxdigit(static_cast<unsigned char>(Text[At])) != 0;
+        };
         if (Text[i] == '\\' && i + 3 < Text.size() && Text[i + 1] == 'x' && hex(i + 2) && hex(i + 3)) {
             out.push_back(static_cast<char>(std::stoi(std::string(Text.substr(i + 2, 2)), nullptr, 16)));
             i += 3;
@@ -143,7 +147,8 @@ std::string DecodeUdevText(std::string_view Text) {
         }
     }
     const auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
-    while (!out.empty() && blank(out.back())) out.pop_back();
+    while (!out.empty() && blank(out.back()))
+        out.pop_back();
     out.erase(out.begin(), std::find_if_not(out.begin(), out.end(), blank));
     return out;
 }
