@@ -32,6 +32,31 @@ if(TARGET qorvel-terminal)
     endforeach()
 endif()
 
+# Manual pages and the package's changelog, compressed as Debian ships them (-n: no name or time
+# stamp in the header, so the same sources give the same bytes). The copyright file stays plain.
+find_program(QORVEL_GZIP gzip REQUIRED)
+set(QORVEL_GZIPPED_DIR ${CMAKE_BINARY_DIR}/packaging)
+set(QORVEL_GZIPPED "")
+function(qorvel_gzip source output)
+    add_custom_command(OUTPUT ${QORVEL_GZIPPED_DIR}/${output}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${QORVEL_GZIPPED_DIR}
+        COMMAND sh -c "${QORVEL_GZIP} -9nc '${source}' > '${QORVEL_GZIPPED_DIR}/${output}'"
+        DEPENDS ${source} VERBATIM)
+    set(QORVEL_GZIPPED ${QORVEL_GZIPPED} ${QORVEL_GZIPPED_DIR}/${output} PARENT_SCOPE)
+endfunction()
+foreach(program qorvel-terminal qorvel-vtdump qorvel-devsim)
+    if(TARGET ${program})
+        qorvel_gzip(${QORVEL_PACKAGING_DIR}/man/${program}.1 ${program}.1.gz)
+        install(FILES ${QORVEL_GZIPPED_DIR}/${program}.1.gz DESTINATION ${QORVEL_INSTALL_DATADIR}/man/man1)
+    endif()
+endforeach()
+if(TARGET qorvel-terminal)
+    qorvel_gzip(${QORVEL_PACKAGING_DIR}/changelog changelog.gz)
+    install(FILES ${QORVEL_GZIPPED_DIR}/changelog.gz ${QORVEL_PACKAGING_DIR}/copyright
+            DESTINATION ${QORVEL_INSTALL_DATADIR}/doc/qorvel-terminal)
+endif()
+add_custom_target(qorvel_gzipped ALL DEPENDS ${QORVEL_GZIPPED})
+
 # Debian package: cpack -G DEB in the build folder gives qorvel-terminal_<version>_<arch>.deb.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME qorvel-terminal)

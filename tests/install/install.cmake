@@ -24,11 +24,14 @@ if(TARGET qorvel-terminal)
          share/metainfo/org.example.QorvelTerminal.metainfo.xml
          share/icons/hicolor/scalable/apps/qorvel-terminal.svg
          share/icons/hicolor/48x48/apps/qorvel-terminal.png
-         share/icons/hicolor/128x128/apps/qorvel-terminal.png)
+         share/icons/hicolor/128x128/apps/qorvel-terminal.png
+         share/man/man1/qorvel-terminal.1.gz
+         share/doc/qorvel-terminal/copyright
+         share/doc/qorvel-terminal/changelog.gz)
 endif()
 foreach(program qorvel-vtdump qorvel-devsim)
     if(TARGET ${program})
-        list(APPEND expected bin/${program})
+        list(APPEND expected bin/${program} share/man/man1/${program}.1.gz)
     endif()
 endforeach()
 list(SORT expected)
@@ -56,6 +59,22 @@ if(TARGET qorvel-terminal AND QORVEL_DPKG_DEB)
                      -DOUT_DIR=${CMAKE_CURRENT_BINARY_DIR}/deb
                      -DEXPECTED_FILE=${CMAKE_CURRENT_BINARY_DIR}/expected_files.txt
                      -DVERSION=${PROJECT_VERSION}
+                     -DCHANGELOG=${QORVEL_PACKAGING_DIR}/changelog
                      -P ${QORVEL_INSTALL_CHECKS}/debian_package.cmake)
-    set_tests_properties(install.debian_package PROPERTIES TIMEOUT 300)
+    set_tests_properties(install.debian_package PROPERTIES TIMEOUT 300 FIXTURES_SETUP debian_package)
+
+    # What Debian's own checker says of the package built above: no errors and no warnings.
+    add_test(NAME install.debian_package_lintian
+             COMMAND ${CMAKE_COMMAND} -DDEB_DIR=${CMAKE_CURRENT_BINARY_DIR}/deb
+                     -P ${QORVEL_INSTALL_CHECKS}/lintian.cmake)
+    set_tests_properties(install.debian_package_lintian PROPERTIES TIMEOUT 300 FIXTURES_REQUIRED debian_package)
 endif()
+
+# The manual pages format without a warning from man, as lintian checks them.
+foreach(program qorvel-terminal qorvel-vtdump qorvel-devsim)
+    if(TARGET ${program})
+        add_test(NAME install.manual_page_${program}
+                 COMMAND ${CMAKE_COMMAND} -DPAGE=${QORVEL_PACKAGING_DIR}/man/${program}.1
+                         -P ${QORVEL_INSTALL_CHECKS}/manual_page.cmake)
+    endif()
+endforeach()

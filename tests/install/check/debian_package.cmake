@@ -1,7 +1,9 @@
 # Builds the Debian package into OUT_DIR and checks its control fields and contents: the library
 # dependencies found by dpkg-shlibdeps (Qt 6, libjpeg) and the Qt platform plugins, the Debian
 # file name, and every installed file under /usr.
-# cmake -DCPACK= -DDPKG_DEB= -DCPACK_CONFIG= -DOUT_DIR= -DEXPECTED_FILE= -DVERSION= -P debian_package.cmake
+# The package's changelog starts with an entry for the version being packaged.
+# cmake -DCPACK= -DDPKG_DEB= -DCPACK_CONFIG= -DOUT_DIR= -DEXPECTED_FILE= -DVERSION= -DCHANGELOG=
+#       -P debian_package.cmake
 cmake_minimum_required(VERSION 3.25)
 
 set(failures "")
@@ -65,6 +67,11 @@ foreach(f IN LISTS expected)
         fail("package lacks /usr/${f}")
     endif()
 endforeach()
+file(STRINGS ${CHANGELOG} newest LIMIT_COUNT 1)
+string(REPLACE "." "\\." version_pattern "${VERSION}")
+if(NOT newest MATCHES "^qorvel-terminal \\(${version_pattern}\\) ")
+    fail("changelog's newest entry is '${newest}', the package is ${VERSION}")
+endif()
 if(failures)
     message(FATAL_ERROR "${deb_name}:\n${failures}")
 endif()
