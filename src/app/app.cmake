@@ -22,10 +22,11 @@ if(TARGET app_support AND TARGET serial AND TARGET emulvt_view AND EXISTS ${CMAK
         ${CMAKE_CURRENT_LIST_DIR}/form1.h
         ${CMAKE_CURRENT_LIST_DIR}/form1_script.cpp
         ${CMAKE_CURRENT_LIST_DIR}/form1_tools.cpp
-        ${CMAKE_CURRENT_LIST_DIR}/form1_view.cpp)
+        ${CMAKE_CURRENT_LIST_DIR}/form1_view.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/form1_reconnect.cpp)
     target_include_directories(app_main PUBLIC ${CMAKE_SOURCE_DIR}/src)
     target_link_libraries(app_main PUBLIC app_support app_a11y app_dialogs emulvt_view serial Qt6::Widgets)
 
     add_executable(qorvel-terminal ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
-    target_link_libraries(qorvel-terminal PRIVATE app_main ports)
+    target_link_libraries(qorvel-terminal PRIVATE app_main)
 endif()

@@ -514,6 +514,8 @@ void TForm1::SetConnectedControls(bool Enabled) {
 }
 
 void TForm1::Button1Click() {
+    // The operator's own Connect or Disconnect ends any wait for a lost port.
+    FReconnectPath.clear();
     if (Button1->text() == QString::fromLatin1(kConnectCaption)) {
         const TSerialTexts texts = FForm2->Texts();
         COM->SetDeviceName(texts.Com);
@@ -544,6 +546,7 @@ void TForm1::Button1Click() {
         else if (texts.FlowControl == "Hardware (Rts/Cts)")
             COM->SetFlowControl(TFlowControl::fcRtsCts);
         if (COM->OpenDevice()) {
+            RememberPort();
             Button1->setText(QString::fromLatin1(kDisconnectCaption));
             ShowMessageBox(TMessageKind::Plain, "Connected to " + texts.Com, this);
             // The device may have been lost while the box was open; the controls follow the port.
@@ -566,6 +569,7 @@ void TForm1::Disconnect() {
 void TForm1::CommLoopFailed(const std::string& Message) {
     // The news may be stale: the operator disconnected, or connected anew, before it got here.
     if (!COM->Opened() || !COM->EventLoopFailed()) return;
+    if (WaitForPort(Message)) return;
     const std::string port = COM->DeviceName();
     Button1->setText(QString::fromLatin1(kConnectCaption));
     COM->CloseDevice();

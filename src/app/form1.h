@@ -33,8 +33,12 @@ class TCustomComm;
 class TEmulVT;
 class TForm2;
 class TForm3;
+class TPortList;
 class TStringGrid;
 class TXComm;
+namespace platform {
+struct TPortInfo;
+}
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -204,6 +208,26 @@ private:
     std::optional<QString> ExecFileDialog(QFileDialog* Dialog);
     // Ends a running batch: nothing more is sent and the progress bar and "Break" are hidden.
     void EndBatch();
+    // The machine's ports and reconnecting (form1_reconnect.cpp)
+public:
+    // Follows ports coming and going, to reconnect when a lost port's device comes back.
+    void AttachPorts(TPortList* Ports);
+    // The port waited for after a loss, empty while not waiting.
+    const std::string& ReconnectPath() const { return FReconnectPath; }
+
+private:
+    // Notes the connected port's stable name, by which it is known again when it comes back.
+    void RememberPort();
+    // With "Reconnect automatically" on: go to Disconnected keeping the log, say so in the terminal
+    // and wait for the port. False when reconnecting is off.
+    bool WaitForPort(const std::string& Reason);
+    void PortAdded(const platform::TPortInfo& Port);
+    // One line in the terminal, in a colour of its own; not part of the log text.
+    void WriteNotice(const std::string& Text);
+
+    TPortList* FPorts = nullptr;
+    std::string FPortPath;
+    std::string FReconnectPath;
 };
 
 } // namespace qorvel

@@ -1,5 +1,6 @@
 #include "app/form2.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFont>
 #include <QKeyEvent>
@@ -132,7 +133,9 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
     QWidget::setTabOrder(ComboBox3, ComboBox4);
     QWidget::setTabOrder(ComboBox4, ComboBox5);
     QWidget::setTabOrder(ComboBox5, Button1);
-    QWidget::setTabOrder(Button1, Button2);
+    CreateReconnectBox();
+    QWidget::setTabOrder(Button1, CheckBox1);
+    QWidget::setTabOrder(CheckBox1, Button2);
     QWidget::setTabOrder(Button2, Button3);
     ComboBox1->setFocus();
 
@@ -190,6 +193,7 @@ void TForm2::Button1Click() {
     ComboBox3->setCurrentText(QString::fromLatin1(kDefaultParity));
     ComboBox4->setCurrentText(QString::fromLatin1(kDefaultStopBits));
     ComboBox5->setCurrentText(QString::fromLatin1(kDefaultFlowControl));
+    CheckBox1->setChecked(false);
 }
 
 void TForm2::Button2Click() {

@@ -5,6 +5,7 @@
 #include <QString>
 #include <string>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -12,6 +13,8 @@ class QTabWidget;
 class QWidget;
 
 namespace qorvel {
+
+class TPortList;
 
 // The six box texts as byte strings (Latin-1), ready for the serial component.
 struct TSerialTexts {
@@ -40,6 +43,12 @@ public:
     // Lets a launcher point the program at a device before the start-up connect.
     void SetComText(const QString& text);
 
+    // The "COM:" box offers the machine's ports after its fixed items, following the list's changes;
+    // picking one puts its stable path in the box (form2_ports.cpp).
+    void AttachPorts(TPortList* Ports);
+    // "Reconnect automatically" (off by default).
+    bool ReconnectAutomatically() const;
+
     QTabWidget* PageControl1;
     QWidget* TabSheet1;
     QLabel* Label1;
@@ -57,6 +66,7 @@ public:
     QPushButton* Button1; // Load Defaults
     QPushButton* Button2; // OK
     QPushButton* Button3; // Cancel
+    QCheckBox* CheckBox1; // Reconnect automatically
 
 public slots:
     void Button1Click();
@@ -70,6 +80,11 @@ protected:
 private:
     // Grows the reference layout with the font (font_scale.h); nothing moves at the reference font.
     void ScaleLayout();
+    void CreateReconnectBox();
+    void ShowPorts();
+    void ComboBox1Picked(int Index);
+
+    TPortList* FPorts = nullptr;
 };
 
 } // namespace qorvel

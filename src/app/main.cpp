@@ -8,6 +8,7 @@
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/form3.h"
+#include "app/port_list.h"
 #include "platform/ports.h"
 
 namespace {
@@ -56,6 +57,9 @@ int main(int argc, char** argv) {
     qorvel::TForm2 form2;
     qorvel::TForm3 form3;
     form1.AttachDialogs(&form2, &form3);
+    qorvel::TPortList ports;
+    form2.AttachPorts(&ports);
+    form1.AttachPorts(&ports);
     if (!port.isEmpty()) form2.SetComText(port);
     form1.show();
     return app.exec();

@@ -101,8 +101,10 @@ bool IsHardwarePort(udev_device* Device) {
     return !(type && std::string_view(type) == kNoUart);
 }
 
-// "ttyUSB10" after "ttyUSB9": names compare by their letters, then by their number.
-bool KernelNameLess(const TPortInfo& A, const TPortInfo& B) {
+} // namespace
+
+bool PortOrder(const TPortInfo& A, const TPortInfo& B) {
+    // Letters first, then the number as a number.
     const auto split = [](const std::string& Node) {
         std::size_t digits = Node.size();
         while (digits > 0 && std::isdigit(static_cast<unsigned char>(Node[digits - 1])))
@@ -112,8 +114,6 @@ bool KernelNameLess(const TPortInfo& A, const TPortInfo& B) {
     };
     return split(A.DeviceNode) < split(B.DeviceNode);
 }
-
-} // namespace
 
 bool TPortInfo::Names(std::string_view Name) const {
     const std::string path = DevicePath(Name);
@@ -166,7 +166,7 @@ std::vector<TPortInfo> ListPorts() {
         TDevice device(udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
         if (device && IsHardwarePort(device.get())) ports.push_back(Describe(device.get()));
     }
-    std::sort(ports.begin(), ports.end(), KernelNameLess);
+    std::sort(ports.begin(), ports.end(), PortOrder);
     return ports;
 }
 

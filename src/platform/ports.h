@@ -42,6 +42,9 @@ std::string DescribePort(const TPortProperties& Port);
 // gave it, trimmed.
 std::string DecodeUdevText(std::string_view Text);
 
+// Kernel-name order: "ttyUSB10" after "ttyUSB9".
+bool PortOrder(const TPortInfo& A, const TPortInfo& B);
+
 // Every tty backed by hardware (USB, PCI, platform), in kernel-name order. Virtual consoles and the
 // legacy ttyS ports the kernel lists without a UART are left out. Empty when udev is unavailable.
 std::vector<TPortInfo> ListPorts();

@@ -64,7 +64,8 @@ public:
     SerialTestbed& operator=(const SerialTestbed&) = delete;
 
     // Plugs the adapter in with its tty under the kernel name Node ("ttyUSB0"); umockdev announces
-    // it with udev's "add" event. Returns the tty's sysfs path.
+    // it with udev's "add" event. Returns the tty's sysfs path. A testbed takes each kernel name
+    // once: an adapter plugged in again comes back under a new one, as real ones often do.
     std::string Add(const Adapter& A, const std::string& Node) {
         const std::string usb = A.UsbPath;
         const std::string iface = usb + "/" + A.Interface;
@@ -80,6 +81,7 @@ public:
         Attach("/dev/" + A.ByIdLink);
         FUsbOf[tty] = usb;
         FInterfaceOf[tty] = A.Interface;
+        FLinkOf[tty] = A.ByIdLink;
         FNodeOf[tty] = "/dev/" + Node;
         return "/sys" + tty;
     }
@@ -101,14 +103,17 @@ public:
         const int master = Master(FNodeOf.at(tty));
         umockdev_testbed_uevent(FBed, SysPath.c_str(), "remove");
         const std::string usb = FUsbOf.at(tty);
+        // The tty first: removing only its ancestor would leave its class link and node behind.
+        umockdev_testbed_remove_device(FBed, SysPath.c_str());
         umockdev_testbed_remove_device(FBed, ("/sys" + usb).c_str());
-        // umockdev leaves the bus links behind, which would stop the adapter coming back.
-        gchar* sys = umockdev_testbed_get_sys_dir(FBed);
-        const std::string bus = std::string(sys) + "/bus/usb/devices/";
-        g_free(sys);
-        const std::string name = usb.substr(usb.rfind('/') + 1);
-        ::unlink((bus + name).c_str());
+        // umockdev leaves the bus links and the node's link behind, which would stop the adapter
+        // coming back.
+        gchar* root = umockdev_testbed_get_root_dir(FBed);
+        const std::string bus = std::string(root) + "/sys/bus/usb/devices/";
+        ::unlink((bus + usb.substr(usb.rfind('/') + 1)).c_str());
         ::unlink((bus + FInterfaceOf.at(tty)).c_str());
+        ::unlink((std::string(root) + "/dev/" + FLinkOf.at(tty)).c_str());
+        g_free(root);
         // The testbed still owns the descriptor number and closes it at the end: put a harmless
         // file in its place, which closes the master.
         if (master >= 0) {
@@ -149,6 +154,7 @@ private:
     std::map<std::string, std::string> FUsbOf;
     std::map<std::string, std::string> FNodeOf;
     std::map<std::string, std::string> FInterfaceOf;
+    std::map<std::string, std::string> FLinkOf;
 };
 
 } // namespace qorvel::test
