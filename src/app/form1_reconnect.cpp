@@ -47,10 +47,14 @@ void TForm1::PortAdded(const platform::TPortInfo& Port) {
     }
     // The same settings; the stable name finds the device under whatever kernel name it has now.
     COM->SetDeviceName(Port.Path);
+    std::string failure;
     try {
-        COM->OpenDevice();
+        if (!COM->OpenDevice()) failure = "not opened";
     } catch (const std::exception& e) {
-        WriteNotice(Port.Path + " is back but did not open (" + e.what() + "), waiting for it");
+        failure = e.what();
+    }
+    if (!failure.empty()) {
+        WriteNotice(Port.Path + " is back but did not open (" + failure + "), waiting for it");
         return;
     }
     FReconnectPath.clear();
