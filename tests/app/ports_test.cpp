@@ -9,6 +9,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include "app/form1.h"
@@ -177,6 +179,36 @@ TEST_F(ReconnectTest, UnpluggedMidStreamAndBackUnderANewKernelName) {
     EXPECT_EQ(notices[0],
               "*** " + kFtdiById.toStdString() + " lost (Input/output error), waiting for it ***");
     EXPECT_EQ(notices[1], "*** Reconnected to " + kFtdiById.toStdString() + " ***");
+}
+
+// Another program holds the port when it comes back: the window says so and waits for the next time.
+TEST_F(ReconnectTest, PortBusyWhenBackKeepsWaiting) {
+    Settings.CheckBox1->setChecked(true);
+    ConnectAndReceive("one\n");
+    Bed.Unplug(Sys);
+    ASSERT_TRUE(WaitUntil([&] { return !Form.COM->Opened(); }));
+
+    Plug();
+    const int other = ::open(kFtdiById.toLatin1().constData(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    ASSERT_TRUE(WaitUntil([&] { return Listed(); }));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(Form.COM->Opened());
+    EXPECT_EQ(Form.ReconnectPath(), kFtdiById.toStdString());
+    const std::vector<std::string> notices = Notices(Form.Terminal2);
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_TRUE(notices[1].starts_with("*** " + kFtdiById.toStdString() + " is back but did not open ("))
+        << notices[1];
+    ::close(other);
+
+    Bed.Unplug(Sys);
+    Plug();
+    ASSERT_TRUE(WaitUntil([&] { return Form.COM->Opened(); }));
+    Write(Bed.Master(Node), "two\n");
+    ASSERT_TRUE(WaitUntil([&] { return Form.Terminal.EndsWith("two\r\n"); }));
+    EXPECT_EQ(Form.Terminal.ToString(), "one\r\ntwo\r\n");
+    EXPECT_EQ(Boxes.size(), 1u);
 }
 
 // The cases where the window must not reconnect by itself.
