@@ -1,6 +1,7 @@
 # The port list in the settings dialog and the main window's reconnect cycle, against emulated
 # adapters in a sandboxed /sys and /dev (umockdev; the program runs under umockdev-wrapper).
 if(TARGET app_main AND NOT QORVEL_SANITIZE AND NOT QORVEL_TSAN)
+    find_package(PkgConfig REQUIRED)
     pkg_check_modules(UMOCKDEV REQUIRED IMPORTED_TARGET umockdev-1.0)
     find_program(QORVEL_UMOCKDEV_WRAPPER umockdev-wrapper REQUIRED)
     add_executable(app_ports_test ${CMAKE_CURRENT_LIST_DIR}/ports_test.cpp)
