@@ -15,6 +15,7 @@
 #include <sys/resource.h>
 
 #include "app/application.h"
+#include "app/desktop.h"
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/form3.h"
@@ -43,7 +44,9 @@ void Spin(const std::function<bool()>& Done) {
 // The window connected to the adapter by its stable name, with reconnecting on.
 struct Window {
     Window() {
-        SetMessageBoxHook([](TMessageKind, const QString&, const QString&) {});
+        TDesktopHooks quiet;
+        quiet.MessageBox = [](TMessageKind, const QString&, const QString&) {};
+        SetDesktopHooks(std::move(quiet));
         Plug();
         Form.AttachDialogs(&Settings, &About);
         Settings.AttachPorts(&Ports);
@@ -54,7 +57,7 @@ struct Window {
     }
     ~Window() {
         if (Form.COM->Opened()) Form.Button1Click();
-        SetMessageBoxHook({});
+        SetDesktopHooks({});
     }
     void Plug() { Sys = Bed.Add(test::FtdiAdapter(), "ttyUSB" + std::to_string(Plugs++)); }
     void Unplug() {

@@ -141,7 +141,7 @@ public:
     std::string Node;
     std::string Sys;
     TPortList Ports;
-    test::BoxCapture Capture;
+    test::DesktopCapture Capture;
     std::vector<test::Box>& Boxes = Capture.Boxes;
     TForm1 Form;
     TForm2 Settings;
@@ -240,7 +240,9 @@ TEST_F(ReconnectTest, StaysDisconnectedWhenNotAsked) {
         EXPECT_FALSE(Form.COM->Opened());
         EXPECT_EQ(Form.Button1->text(), "Connect");
         EXPECT_EQ(Boxes.size(), c.Boxes);
-        if (Boxes.size() > 1) EXPECT_EQ(Boxes.back().Kind, TMessageKind::Error);
+        if (Boxes.size() > 1) {
+            EXPECT_EQ(Boxes.back().Kind, TMessageKind::Error);
+        }
     }
 }
 
