@@ -20,7 +20,7 @@ constexpr int kPortPathRole = Qt::UserRole;
 void TForm2::CreateReconnectBox() {
     CheckBox1 = new QCheckBox(QStringLiteral("Reconnect automatically"), TabSheet1);
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
-    CheckBox1->setGeometry(56, 246, 190, 17);
+    CheckBox1->setGeometry(56, 243, 190, 17);
     CheckBox1->setChecked(false);
     connect(ComboBox1, &QComboBox::currentIndexChanged, this, &TForm2::ComboBox1Picked);
 }
