@@ -88,7 +88,7 @@ private:
     bool FailGone();
 
     const int FSocket;
-    const int FWakeFd;  // wakes the event wait: mask changed, events or output from other threads
+    TEventWait FWait;   // under FLock; woken for a mask change, events or output from other threads
     const int FDataFd;  // readable exactly while our own input queue holds bytes
     const int FReplyFd; // wakes a settings push waiting for the server's answers
     std::unique_ptr<telnet::TComPortClient> FSession; // null for raw TCP
@@ -96,7 +96,6 @@ private:
     std::mutex FLock;
     DCB FDcb{};
     COMMTIMEOUTS FTimeouts{};
-    std::uint32_t FMask = 0;
     std::uint32_t FInQueueSize = 0;
     std::uint32_t FOutQueueSize = 0;
     std::vector<std::uint8_t> FQueue;
@@ -104,8 +103,6 @@ private:
     std::vector<std::uint8_t> FOut; // wire bytes not yet taken by the socket
     std::size_t FOutHead = 0;
     bool FDataSignalled = false;
-    bool FWaiting = false;
-    bool FMaskChanged = false;
     bool FAwaitingReplies = false;
     std::atomic<bool> FGone{false};
     int FGoneError = 0;
@@ -114,7 +111,7 @@ private:
 };
 
 TNetCommDevice::TNetCommDevice(int socket, int wakeFd, int dataFd, int replyFd, bool rfc2217)
-    : FSocket(socket), FWakeFd(wakeFd), FDataFd(dataFd), FReplyFd(replyFd) {
+    : FSocket(socket), FWait(wakeFd), FDataFd(dataFd), FReplyFd(replyFd) {
     if (rfc2217) FSession = std::make_unique<telnet::TComPortClient>(FOut);
     FDcb.DCBlength = kDcbLength;
     FDcb.BaudRate = 9600;
@@ -130,7 +127,7 @@ TNetCommDevice::~TNetCommDevice() {
         if (!FGone) Flush(); // what the socket takes now still reaches the server
     }
     close(FSocket);
-    close(FWakeFd);
+    close(FWait.WakeFd());
     close(FDataFd);
     close(FReplyFd);
 }
@@ -140,7 +137,7 @@ void TNetCommDevice::MarkGone(int error) {
     FGoneError = error;
     FGone = true;
     // Waiters that do not watch the socket's input (queue full, output only) must hear it too.
-    if (FWaiting) SignalFd(FWakeFd);
+    FWait.Wake();
     SignalFd(FReplyFd);
 }
 
@@ -197,7 +194,7 @@ void TNetCommDevice::Pump(bool ignoreCap) {
         if (FAwaitingReplies) SignalFd(FReplyFd);
         Flush(); // negotiation answers
     }
-    if (FWaiting && (FEvents & FMask)) SignalFd(FWakeFd);
+    if (FEvents & FWait.Mask()) FWait.Wake();
 }
 
 // Hands pending wire bytes to the socket as far as it takes them.
@@ -242,7 +239,7 @@ std::size_t TNetCommDevice::TakeQueued(std::uint8_t* to, std::size_t count) {
             FDataSignalled = false;
         }
     }
-    if (wasFull && n > 0 && FWaiting) SignalFd(FWakeFd); // the event wait may read the socket again
+    if (wasFull && n > 0) FWait.Wake(); // the event wait may read the socket again
     return n;
 }
 
@@ -338,7 +335,7 @@ bool TNetCommDevice::PurgeComm(std::uint32_t flags) {
             ClearFd(FDataFd);
             FDataSignalled = false;
         }
-        if (wasFull && FWaiting) SignalFd(FWakeFd);
+        if (wasFull) FWait.Wake();
     }
     // Our own pending bytes mix data with protocol and are few; the server's buffers are purged,
     // and what it sent before its answer goes too, so nothing older than the call is read later.
@@ -398,52 +395,38 @@ bool TNetCommDevice::ClearCommError(std::uint32_t* errors, COMSTAT* stat) {
 
 bool TNetCommDevice::SetCommMask(std::uint32_t mask) {
     std::lock_guard lock(FLock);
-    FMask = mask;
-    if (FWaiting) {
-        FMaskChanged = true;
-        SignalFd(FWakeFd);
-    }
+    FWait.SetMask(mask);
     return true;
 }
 
 bool TNetCommDevice::GetCommMask(std::uint32_t& mask) {
     std::lock_guard lock(FLock);
-    mask = FMask;
+    mask = FWait.Mask();
     return true;
 }
 
 TWaitResult TNetCommDevice::WaitCommEvent(std::uint32_t& eventMask, const TStopEvent* stop) {
     eventMask = 0;
     std::unique_lock lock(FLock);
-    if (FMask == 0) {
-        SetLastError(EINVAL);
-        return TWaitResult::wrFailed;
-    }
-    ClearFd(FWakeFd);
-    FMaskChanged = false;
-    FWaiting = true;
-    const auto finish = [&](TWaitResult result) {
-        FWaiting = false;
-        return result;
-    };
+    if (!FWait.Begin()) return TWaitResult::wrFailed;
     for (;;) {
         // What arrived before a loss is reported first; the next wait reports the loss.
-        if (const std::uint32_t pending = FEvents & FMask) {
-            FEvents &= ~FMask;
+        if (const std::uint32_t pending = FEvents & FWait.Mask()) {
+            FEvents &= ~FWait.Mask();
             eventMask = pending;
-            return finish(TWaitResult::wrReady);
+            return FWait.Finish(TWaitResult::wrReady);
         }
         if (FGone) {
             SetLastError(FGoneError);
-            return finish(TWaitResult::wrFailed);
+            return FWait.Finish(TWaitResult::wrFailed);
         }
         pollfd fds[3] = {
-            {FSocket, SocketEvents(Queued() < QueueCap()), 0}, {FWakeFd, POLLIN, 0}, {-1, POLLIN, 0}};
+            {FSocket, SocketEvents(Queued() < QueueCap()), 0}, {FWait.WakeFd(), POLLIN, 0}, {-1, POLLIN, 0}};
         if (stop) fds[2].fd = stop->Fd();
-        if (!PollReleased(lock, fds, 3, std::nullopt)) return finish(TWaitResult::wrFailed);
-        if (fds[2].revents) return finish(TWaitResult::wrStopped);
-        if (FMaskChanged) return finish(TWaitResult::wrReady);
-        if (fds[1].revents) ClearFd(FWakeFd);
+        if (!PollReleased(lock, fds, 3, std::nullopt)) return FWait.Finish(TWaitResult::wrFailed);
+        if (fds[2].revents) return FWait.Finish(TWaitResult::wrStopped);
+        if (FWait.MaskChanged()) return FWait.Finish(TWaitResult::wrReady);
+        if (fds[1].revents) ClearFd(FWait.WakeFd());
         Serve(fds[0].revents, false);
     }
 }
@@ -503,7 +486,7 @@ bool TNetCommDevice::WriteFile(const void* buffer, std::uint32_t count, std::uin
         Serve(p.revents, false);
     }
     // The event wait goes on sending what the socket has not taken yet.
-    if (OutPending() > 0 && FWaiting) SignalFd(FWakeFd);
+    if (OutPending() > 0) FWait.Wake();
     return true;
 }
 

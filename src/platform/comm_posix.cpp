@@ -1,5 +1,6 @@
 #include "platform/comm_posix.h"
 
+#include "platform/device_wait.h"
 #include "platform/termios2.h"
 #include "platform/termios_map.h"
 
@@ -26,50 +27,12 @@ namespace qorvel::platform {
 
 namespace {
 
-using TClock = std::chrono::steady_clock;
-using TDeadline = std::optional<TClock::time_point>; // empty: no limit
+using namespace wait;
 
-// Received bytes are moved out of the kernel into our own queue so that events can be edge-like
-// and the event character can be seen; past this size the kernel keeps the rest.
 constexpr std::size_t kMinInputQueue = 64 * 1024;
 constexpr std::size_t kDrainChunk = 16 * 1024;
 // A real line may run slightly off the requested speed; a larger difference is a refusal.
 constexpr std::uint32_t kBaudTolerancePercent = 2;
-
-TDeadline After(std::uint64_t ms) {
-    return TClock::now() + std::chrono::milliseconds(ms);
-}
-
-TDeadline Earlier(TDeadline a, TDeadline b) {
-    if (!a) return b;
-    if (!b) return a;
-    return std::min(*a, *b);
-}
-
-// Milliseconds left for poll(): -1 without a deadline, 0 once it has passed.
-int RemainingMs(TDeadline deadline) {
-    if (!deadline) return -1;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - TClock::now()).count();
-    return int(std::clamp<long long>(left, 0, 1 << 30));
-}
-
-// poll() that resumes after signals; returns its result with errno kept.
-int PollUntil(pollfd* fds, nfds_t count, TDeadline deadline) {
-    for (;;) {
-        const int r = poll(fds, count, RemainingMs(deadline));
-        if (r >= 0 || errno != EINTR) return r;
-    }
-}
-
-void SignalFd(int fd) {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = write(fd, &one, sizeof one);
-}
-
-void ClearFd(int fd) {
-    std::uint64_t value;
-    [[maybe_unused]] ssize_t n = read(fd, &value, sizeof value);
-}
 
 bool IsPseudoTerminal(int fd) {
     struct stat st {};
@@ -96,7 +59,7 @@ void SetModemLine(int fd, int line, bool on, bool& ok, int& error) {
 
 class TPosixCommDevice final : public TCommDevice {
 public:
-    TPosixCommDevice(int fd, int wakeFd, int dataFd) : FFd(fd), FWakeFd(wakeFd), FDataFd(dataFd) {}
+    TPosixCommDevice(int fd, int wakeFd, int dataFd) : FFd(fd), FWait(wakeFd), FDataFd(dataFd) {}
     ~TPosixCommDevice() override;
 
     bool Init();
@@ -128,7 +91,7 @@ private:
     void UpdateLineState();
 
     const int FFd;
-    const int FWakeFd; // wakes the event wait: mask changed, queue room freed
+    TEventWait FWait;  // under FLock; woken for a mask change or freed queue room
     const int FDataFd; // readable exactly while our own input queue holds bytes
     bool FPty = false;
     bool FModemLines = false;
@@ -137,14 +100,11 @@ private:
     std::mutex FLock;
     DCB FDcb{};
     COMMTIMEOUTS FTimeouts{};
-    std::uint32_t FMask = 0;
     std::uint32_t FInQueueSize = 0;
     std::uint32_t FOutQueueSize = 0;
     std::vector<std::uint8_t> FQueue;
     std::size_t FHead = 0;
     bool FDataSignalled = false;
-    bool FWaiting = false;
-    bool FMaskChanged = false;
     std::atomic<bool> FGone{false};
     int FModem = 0;
     serial_icounter_struct FCounts{};
@@ -156,7 +116,7 @@ TPosixCommDevice::~TPosixCommDevice() {
     // The exclusive flag outlives our descriptor on a pseudo-terminal whose master stays open.
     ioctl(FFd, TIOCNXCL);
     close(FFd);
-    close(FWakeFd);
+    close(FWait.WakeFd());
     close(FDataFd);
 }
 
@@ -262,7 +222,7 @@ bool TPosixCommDevice::PurgeComm(std::uint32_t flags) {
             ClearFd(FDataFd);
             FDataSignalled = false;
         }
-        if (wasFull && FWaiting) SignalFd(FWakeFd);
+        if (wasFull) FWait.Wake();
         ok = tcflush(FFd, TCIFLUSH) == 0;
     }
     if ((flags & PURGE_TXCLEAR) && tcflush(FFd, TCOFLUSH) != 0) ok = false;
@@ -354,7 +314,7 @@ std::size_t TPosixCommDevice::TakeQueued(std::uint8_t* to, std::size_t count) {
             FDataSignalled = false;
         }
     }
-    if (wasFull && n > 0 && FWaiting) SignalFd(FWakeFd);
+    if (wasFull && n > 0) FWait.Wake();
     return n;
 }
 
@@ -411,58 +371,37 @@ bool TPosixCommDevice::ClearCommError(std::uint32_t* errors, COMSTAT* stat) {
 
 bool TPosixCommDevice::SetCommMask(std::uint32_t mask) {
     std::lock_guard lock(FLock);
-    FMask = mask;
-    if (FWaiting) {
-        FMaskChanged = true;
-        SignalFd(FWakeFd);
-    }
+    FWait.SetMask(mask);
     return true;
 }
 
 bool TPosixCommDevice::GetCommMask(std::uint32_t& mask) {
     std::lock_guard lock(FLock);
-    mask = FMask;
+    mask = FWait.Mask();
     return true;
 }
 
 TWaitResult TPosixCommDevice::WaitCommEvent(std::uint32_t& eventMask, const TStopEvent* stop) {
     eventMask = 0;
     std::unique_lock lock(FLock);
-    if (FMask == 0) {
-        SetLastError(EINVAL);
-        return TWaitResult::wrFailed;
-    }
-    ClearFd(FWakeFd);
-    FMaskChanged = false;
-    FWaiting = true;
-    const auto finish = [&](TWaitResult result) {
-        FWaiting = false;
-        return result;
-    };
+    if (!FWait.Begin()) return TWaitResult::wrFailed;
     for (;;) {
         if (FGone) {
             SetLastError(EIO);
-            return finish(TWaitResult::wrFailed);
+            return FWait.Finish(TWaitResult::wrFailed);
         }
-        if (const std::uint32_t pending = FLineEvents & FMask) {
-            FLineEvents &= ~FMask;
+        if (const std::uint32_t pending = FLineEvents & FWait.Mask()) {
+            FLineEvents &= ~FWait.Mask();
             eventMask = pending;
-            return finish(TWaitResult::wrReady);
+            return FWait.Finish(TWaitResult::wrReady);
         }
         const bool full = Queued() >= QueueCap();
-        pollfd fds[3] = {{FFd, short(full ? 0 : POLLIN), 0}, {FWakeFd, POLLIN, 0}, {-1, POLLIN, 0}};
+        pollfd fds[3] = {{FFd, short(full ? 0 : POLLIN), 0}, {FWait.WakeFd(), POLLIN, 0}, {-1, POLLIN, 0}};
         if (stop) fds[2].fd = stop->Fd();
-        lock.unlock();
-        const int r = PollUntil(fds, 3, std::nullopt);
-        const int error = errno;
-        lock.lock();
-        if (r < 0) {
-            SetLastError(error);
-            return finish(TWaitResult::wrFailed);
-        }
-        if (fds[2].revents) return finish(TWaitResult::wrStopped);
-        if (FMaskChanged) return finish(TWaitResult::wrReady);
-        if (fds[1].revents) ClearFd(FWakeFd);
+        if (!PollReleased(lock, fds, 3, std::nullopt)) return FWait.Finish(TWaitResult::wrFailed);
+        if (fds[2].revents) return FWait.Finish(TWaitResult::wrStopped);
+        if (FWait.MaskChanged()) return FWait.Finish(TWaitResult::wrReady);
+        if (fds[1].revents) ClearFd(FWait.WakeFd());
         std::uint32_t events = 0;
         if (fds[0].revents) {
             const std::size_t before = Queued();
@@ -477,11 +416,11 @@ TWaitResult TPosixCommDevice::WaitCommEvent(std::uint32_t& eventMask, const TSto
         }
         UpdateLineState();
         events |= FLineEvents;
-        FLineEvents &= ~FMask;
-        events &= FMask;
+        FLineEvents &= ~FWait.Mask();
+        events &= FWait.Mask();
         if (events != 0) {
             eventMask = events;
-            return finish(TWaitResult::wrReady);
+            return FWait.Finish(TWaitResult::wrReady);
         }
     }
 }
@@ -491,19 +430,7 @@ bool TPosixCommDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_t
     read = 0;
     auto* to = static_cast<std::uint8_t*>(buffer);
     std::unique_lock lock(FLock);
-    const COMMTIMEOUTS t = FTimeouts;
-    const bool immediate = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
-                           t.ReadTotalTimeoutConstant == 0;
-    // Win32's "return at once with what is there, else wait up to the constant for one byte".
-    const bool firstByte = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
-                           t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD;
-    TDeadline total;
-    if (firstByte)
-        total = After(t.ReadTotalTimeoutConstant);
-    else if (!immediate && (t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0))
-        total = After(std::uint64_t(t.ReadTotalTimeoutMultiplier) * count + t.ReadTotalTimeoutConstant);
-    if (limitMs != INFINITE) total = Earlier(total, After(limitMs));
-    const bool useInterval = !immediate && !firstByte && t.ReadIntervalTimeout != 0;
+    const TReadPlan plan = PlanRead(FTimeouts, count, limitMs);
     TDeadline interval;
 
     while (read < count) {
@@ -525,19 +452,12 @@ bool TPosixCommDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_t
             SetLastError(EIO);
             return false;
         }
-        if (immediate || (firstByte && read > 0)) break;
-        if (useInterval && read > before) interval = After(t.ReadIntervalTimeout);
-        const TDeadline deadline = Earlier(total, interval);
-        if (deadline && TClock::now() >= *deadline) break;
+        if (plan.Immediate || (plan.FirstByte && read > 0)) break;
+        if (plan.IntervalMs != 0 && read > before) interval = After(plan.IntervalMs);
+        const TDeadline deadline = Earlier(plan.Total, interval);
+        if (Passed(deadline)) break;
         pollfd fds[2] = {{FFd, POLLIN, 0}, {FDataFd, POLLIN, 0}};
-        lock.unlock();
-        const int r = PollUntil(fds, 2, deadline);
-        const int error = errno;
-        lock.lock();
-        if (r < 0) {
-            SetLastError(error);
-            return false;
-        }
+        if (!PollReleased(lock, fds, 2, deadline)) return false;
         if (fds[0].revents & (POLLHUP | POLLERR))
             Drain(); // keeps what is still readable and notices the hang-up
     }
@@ -548,15 +468,11 @@ bool TPosixCommDevice::WriteFile(const void* buffer, std::uint32_t count, std::u
                                  std::uint32_t limitMs) {
     written = 0;
     const auto* from = static_cast<const std::uint8_t*>(buffer);
-    COMMTIMEOUTS t;
+    TDeadline deadline;
     {
         std::lock_guard lock(FLock);
-        t = FTimeouts;
+        deadline = PlanWrite(FTimeouts, count, limitMs);
     }
-    TDeadline deadline;
-    if (t.WriteTotalTimeoutMultiplier != 0 || t.WriteTotalTimeoutConstant != 0)
-        deadline = After(std::uint64_t(t.WriteTotalTimeoutMultiplier) * count + t.WriteTotalTimeoutConstant);
-    if (limitMs != INFINITE) deadline = Earlier(deadline, After(limitMs));
     while (written < count) {
         if (FGone) {
             SetLastError(EIO);
@@ -574,7 +490,7 @@ bool TPosixCommDevice::WriteFile(const void* buffer, std::uint32_t count, std::u
             SetLastError(error);
             return false;
         }
-        if (deadline && TClock::now() >= *deadline) break;
+        if (Passed(deadline)) break;
         pollfd p{FFd, POLLOUT, 0};
         if (PollUntil(&p, 1, deadline) < 0) {
             SetLastError(errno);
@@ -593,16 +509,9 @@ TWaitResult TPosixCommDevice::WaitForInput(std::uint32_t timeoutMs) {
             SetLastError(EIO);
             return TWaitResult::wrFailed;
         }
-        if (deadline && TClock::now() >= *deadline) return TWaitResult::wrTimeout;
+        if (Passed(deadline)) return TWaitResult::wrTimeout;
         pollfd fds[2] = {{FFd, POLLIN, 0}, {FDataFd, POLLIN, 0}};
-        lock.unlock();
-        const int r = PollUntil(fds, 2, deadline);
-        const int error = errno;
-        lock.lock();
-        if (r < 0) {
-            SetLastError(error);
-            return TWaitResult::wrFailed;
-        }
+        if (!PollReleased(lock, fds, 2, deadline)) return TWaitResult::wrFailed;
         if (fds[0].revents & (POLLHUP | POLLERR)) Drain();
     }
 }

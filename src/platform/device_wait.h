@@ -67,6 +67,54 @@ inline void ClearFd(int fd) {
     [[maybe_unused]] ssize_t n = read(fd, &value, sizeof value);
 }
 
+// WaitCommEvent's side of a device, used under the device's lock: the event mask and the
+// eventfd that wakes a wait sleeping in poll() when the mask changes or another call needs it.
+class TEventWait {
+public:
+    explicit TEventWait(int wakeFd) : FWakeFd(wakeFd) {}
+
+    int WakeFd() const { return FWakeFd; }
+    std::uint32_t Mask() const { return FMask; }
+    bool Waiting() const { return FWaiting; }
+    // The mask changed during the wait: it returns with no events so that its caller waits anew.
+    bool MaskChanged() const { return FMaskChanged; }
+
+    void SetMask(std::uint32_t mask) {
+        FMask = mask;
+        if (FWaiting) {
+            FMaskChanged = true;
+            SignalFd(FWakeFd);
+        }
+    }
+
+    void Wake() {
+        if (FWaiting) SignalFd(FWakeFd);
+    }
+
+    // Starts a wait; false, with EINVAL set, while the mask is empty.
+    bool Begin() {
+        if (FMask == 0) {
+            SetLastError(EINVAL);
+            return false;
+        }
+        ClearFd(FWakeFd);
+        FMaskChanged = false;
+        FWaiting = true;
+        return true;
+    }
+
+    TWaitResult Finish(TWaitResult result) {
+        FWaiting = false;
+        return result;
+    }
+
+private:
+    const int FWakeFd;
+    std::uint32_t FMask = 0;
+    bool FWaiting = false;
+    bool FMaskChanged = false;
+};
+
 // How one ReadFile request is bounded by the time-out record and the caller's own limit.
 struct TReadPlan {
     bool Immediate = false;       // return what is waiting, never wait
