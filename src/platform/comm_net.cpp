@@ -72,7 +72,7 @@ public:
 private:
     // All below with FLock held.
     std::size_t QueueCap() const { return std::max<std::size_t>(kMinInputQueue, FInQueueSize); }
-    std::size_t Queued() const { return FQueue.size() - FHead; }
+    std::size_t Queued() const { return FInput.Size(); }
     std::size_t OutPending() const { return FOut.size() - FOutHead; }
     bool Suspended() const { return FSession && FSession->Suspended(); }
     bool ComPort() const { return FSession && FSession->ComPort(); }
@@ -89,7 +89,7 @@ private:
 
     const int FSocket;
     TEventWait FWait;   // under FLock; woken for a mask change, events or output from other threads
-    const int FDataFd;  // readable exactly while our own input queue holds bytes
+    TInputQueue FInput; // under FLock
     const int FReplyFd; // wakes a settings push waiting for the server's answers
     std::unique_ptr<telnet::TComPortClient> FSession; // null for raw TCP
 
@@ -98,11 +98,8 @@ private:
     COMMTIMEOUTS FTimeouts{};
     std::uint32_t FInQueueSize = 0;
     std::uint32_t FOutQueueSize = 0;
-    std::vector<std::uint8_t> FQueue;
-    std::size_t FHead = 0;
     std::vector<std::uint8_t> FOut; // wire bytes not yet taken by the socket
     std::size_t FOutHead = 0;
-    bool FDataSignalled = false;
     bool FAwaitingReplies = false;
     std::atomic<bool> FGone{false};
     int FGoneError = 0;
@@ -111,7 +108,7 @@ private:
 };
 
 TNetCommDevice::TNetCommDevice(int socket, int wakeFd, int dataFd, int replyFd, bool rfc2217)
-    : FSocket(socket), FWait(wakeFd), FDataFd(dataFd), FReplyFd(replyFd) {
+    : FSocket(socket), FWait(wakeFd), FInput(dataFd), FReplyFd(replyFd) {
     if (rfc2217) FSession = std::make_unique<telnet::TComPortClient>(FOut);
     FDcb.DCBlength = kDcbLength;
     FDcb.BaudRate = 9600;
@@ -128,7 +125,7 @@ TNetCommDevice::~TNetCommDevice() {
     }
     close(FSocket);
     close(FWait.WakeFd());
-    close(FDataFd);
+    close(FInput.DataFd());
     close(FReplyFd);
 }
 
@@ -155,19 +152,17 @@ void TNetCommDevice::Pump(bool ignoreCap) {
         const std::size_t room = ignoreCap ? sizeof chunk : std::min(QueueCap() - Queued(), sizeof chunk);
         const ssize_t n = recv(FSocket, chunk, room, MSG_DONTWAIT);
         if (n > 0) {
-            if (FHead > 0 && FHead * 2 >= FQueue.size()) {
-                FQueue.erase(FQueue.begin(), FQueue.begin() + std::ptrdiff_t(FHead));
-                FHead = 0;
-            }
+            FInput.Compact();
+            std::vector<std::uint8_t>& bytes = FInput.Bytes();
             if (FSession) {
-                FSession->Receive(chunk, std::size_t(n), FQueue);
+                FSession->Receive(chunk, std::size_t(n), bytes);
                 if (const auto mark = FSession->TakeReceivePurgeMark()) {
-                    FQueue.erase(FQueue.begin() + std::ptrdiff_t(FHead),
-                                 FQueue.begin() + std::ptrdiff_t(*mark));
+                    bytes.erase(bytes.begin() + std::ptrdiff_t(FInput.Head()),
+                                bytes.begin() + std::ptrdiff_t(*mark));
                     start = 0;
                 }
             } else {
-                FQueue.insert(FQueue.end(), chunk, chunk + n);
+                bytes.insert(bytes.end(), chunk, chunk + n);
             }
             continue;
         }
@@ -180,13 +175,11 @@ void TNetCommDevice::Pump(bool ignoreCap) {
     }
     if (Queued() > start) {
         FEvents |= EV_RXCHAR;
-        const std::uint8_t* from = FQueue.data() + FQueue.size() - (Queued() - start);
-        if (std::memchr(from, std::uint8_t(FDcb.EvtChar), std::size_t(FQueue.data() + FQueue.size() - from)))
+        const std::vector<std::uint8_t>& bytes = FInput.Bytes();
+        const std::uint8_t* from = bytes.data() + bytes.size() - (Queued() - start);
+        if (std::memchr(from, std::uint8_t(FDcb.EvtChar), std::size_t(bytes.data() + bytes.size() - from)))
             FEvents |= EV_RXFLAG;
-        if (!FDataSignalled) {
-            SignalFd(FDataFd);
-            FDataSignalled = true;
-        }
+        FInput.Signal();
     }
     if (FSession) {
         FEvents |= FSession->TakeEvents();
@@ -228,17 +221,7 @@ void TNetCommDevice::Serve(short revents, bool ignoreCap) {
 
 std::size_t TNetCommDevice::TakeQueued(std::uint8_t* to, std::size_t count) {
     const bool wasFull = Queued() >= QueueCap();
-    const std::size_t n = std::min(count, Queued());
-    if (n > 0) std::memcpy(to, FQueue.data() + FHead, n);
-    FHead += n;
-    if (Queued() == 0) {
-        FQueue.clear();
-        FHead = 0;
-        if (FDataSignalled) {
-            ClearFd(FDataFd);
-            FDataSignalled = false;
-        }
-    }
+    const std::size_t n = FInput.Take(to, count);
     if (wasFull && n > 0) FWait.Wake(); // the event wait may read the socket again
     return n;
 }
@@ -329,12 +312,7 @@ bool TNetCommDevice::PurgeComm(std::uint32_t flags) {
     std::unique_lock lock(FLock);
     if (flags & PURGE_RXCLEAR) {
         const bool wasFull = Queued() >= QueueCap();
-        FQueue.clear();
-        FHead = 0;
-        if (FDataSignalled) {
-            ClearFd(FDataFd);
-            FDataSignalled = false;
-        }
+        FInput.Clear();
         if (wasFull) FWait.Wake();
     }
     // Our own pending bytes mix data with protocol and are few; the server's buffers are purged,
@@ -453,7 +431,7 @@ bool TNetCommDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_t& 
         if (plan.IntervalMs != 0 && read > before) interval = After(plan.IntervalMs);
         const TDeadline deadline = Earlier(plan.Total, interval);
         if (Passed(deadline)) break;
-        pollfd fds[2] = {{FSocket, SocketEvents(true), 0}, {FDataFd, POLLIN, 0}};
+        pollfd fds[2] = {{FSocket, SocketEvents(true), 0}, {FInput.DataFd(), POLLIN, 0}};
         if (!PollReleased(lock, fds, 2, deadline)) return false;
         Serve(short(fds[0].revents & ~POLLIN), false); // input is read at the top of the loop
     }
@@ -501,7 +479,7 @@ TWaitResult TNetCommDevice::WaitForInput(std::uint32_t timeoutMs) {
             return TWaitResult::wrFailed;
         }
         if (Passed(deadline)) return TWaitResult::wrTimeout;
-        pollfd fds[2] = {{FSocket, SocketEvents(true), 0}, {FDataFd, POLLIN, 0}};
+        pollfd fds[2] = {{FSocket, SocketEvents(true), 0}, {FInput.DataFd(), POLLIN, 0}};
         if (!PollReleased(lock, fds, 2, deadline)) return TWaitResult::wrFailed;
         Serve(short(fds[0].revents & ~POLLIN), false);
     }

@@ -59,7 +59,7 @@ void SetModemLine(int fd, int line, bool on, bool& ok, int& error) {
 
 class TPosixCommDevice final : public TCommDevice {
 public:
-    TPosixCommDevice(int fd, int wakeFd, int dataFd) : FFd(fd), FWait(wakeFd), FDataFd(dataFd) {}
+    TPosixCommDevice(int fd, int wakeFd, int dataFd) : FFd(fd), FWait(wakeFd), FInput(dataFd) {}
     ~TPosixCommDevice() override;
 
     bool Init();
@@ -83,7 +83,7 @@ public:
 
 private:
     std::size_t QueueCap() const { return std::max<std::size_t>(kMinInputQueue, FInQueueSize); }
-    std::size_t Queued() const { return FQueue.size() - FHead; }
+    std::size_t Queued() const { return FInput.Size(); }
     std::size_t KernelQueued() const;
     std::size_t Drain();
     std::size_t TakeQueued(std::uint8_t* to, std::size_t count);
@@ -91,8 +91,7 @@ private:
     void UpdateLineState();
 
     const int FFd;
-    TEventWait FWait;  // under FLock; woken for a mask change or freed queue room
-    const int FDataFd; // readable exactly while our own input queue holds bytes
+    TEventWait FWait; // under FLock; woken for a mask change or freed queue room
     bool FPty = false;
     bool FModemLines = false;
     bool FCounters = false;
@@ -102,9 +101,7 @@ private:
     COMMTIMEOUTS FTimeouts{};
     std::uint32_t FInQueueSize = 0;
     std::uint32_t FOutQueueSize = 0;
-    std::vector<std::uint8_t> FQueue;
-    std::size_t FHead = 0;
-    bool FDataSignalled = false;
+    TInputQueue FInput;
     std::atomic<bool> FGone{false};
     int FModem = 0;
     serial_icounter_struct FCounts{};
@@ -117,7 +114,7 @@ TPosixCommDevice::~TPosixCommDevice() {
     ioctl(FFd, TIOCNXCL);
     close(FFd);
     close(FWait.WakeFd());
-    close(FDataFd);
+    close(FInput.DataFd());
 }
 
 bool TPosixCommDevice::Init() {
@@ -216,12 +213,7 @@ bool TPosixCommDevice::PurgeComm(std::uint32_t flags) {
     bool ok = true;
     if (flags & PURGE_RXCLEAR) {
         const bool wasFull = Queued() >= QueueCap();
-        FQueue.clear();
-        FHead = 0;
-        if (FDataSignalled) {
-            ClearFd(FDataFd);
-            FDataSignalled = false;
-        }
+        FInput.Clear();
         if (wasFull) FWait.Wake();
         ok = tcflush(FFd, TCIFLUSH) == 0;
     }
@@ -282,11 +274,8 @@ std::size_t TPosixCommDevice::Drain() {
         const std::size_t room = std::min(QueueCap() - Queued(), sizeof chunk);
         const ssize_t n = read(FFd, chunk, room);
         if (n > 0) {
-            if (FHead > 0 && FHead * 2 >= FQueue.size()) {
-                FQueue.erase(FQueue.begin(), FQueue.begin() + std::ptrdiff_t(FHead));
-                FHead = 0;
-            }
-            FQueue.insert(FQueue.end(), chunk, chunk + n);
+            FInput.Compact();
+            FInput.Bytes().insert(FInput.Bytes().end(), chunk, chunk + n);
             moved += std::size_t(n);
             continue;
         }
@@ -294,26 +283,13 @@ std::size_t TPosixCommDevice::Drain() {
         if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) MarkGone();
         break;
     }
-    if (Queued() > 0 && !FDataSignalled) {
-        SignalFd(FDataFd);
-        FDataSignalled = true;
-    }
+    FInput.Signal();
     return moved;
 }
 
 std::size_t TPosixCommDevice::TakeQueued(std::uint8_t* to, std::size_t count) {
     const bool wasFull = Queued() >= QueueCap();
-    const std::size_t n = std::min(count, Queued());
-    if (n > 0) std::memcpy(to, FQueue.data() + FHead, n);
-    FHead += n;
-    if (Queued() == 0) {
-        FQueue.clear();
-        FHead = 0;
-        if (FDataSignalled) {
-            ClearFd(FDataFd);
-            FDataSignalled = false;
-        }
-    }
+    const std::size_t n = FInput.Take(to, count);
     if (wasFull && n > 0) FWait.Wake();
     return n;
 }
@@ -407,8 +383,9 @@ TWaitResult TPosixCommDevice::WaitCommEvent(std::uint32_t& eventMask, const TSto
             const std::size_t before = Queued();
             if (Drain() > 0) {
                 events |= EV_RXCHAR;
-                const std::uint8_t* start = FQueue.data() + FHead + before;
-                if (std::memchr(start, std::uint8_t(FDcb.EvtChar), FQueue.data() + FQueue.size() - start))
+                const std::vector<std::uint8_t>& bytes = FInput.Bytes();
+                const std::uint8_t* start = bytes.data() + FInput.Head() + before;
+                if (std::memchr(start, std::uint8_t(FDcb.EvtChar), bytes.data() + bytes.size() - start))
                     events |= EV_RXFLAG;
             }
             // A hang-up with nothing left to read; with room to spare Drain has seen it already.
@@ -456,7 +433,7 @@ bool TPosixCommDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_t
         if (plan.IntervalMs != 0 && read > before) interval = After(plan.IntervalMs);
         const TDeadline deadline = Earlier(plan.Total, interval);
         if (Passed(deadline)) break;
-        pollfd fds[2] = {{FFd, POLLIN, 0}, {FDataFd, POLLIN, 0}};
+        pollfd fds[2] = {{FFd, POLLIN, 0}, {FInput.DataFd(), POLLIN, 0}};
         if (!PollReleased(lock, fds, 2, deadline)) return false;
         if (fds[0].revents & (POLLHUP | POLLERR))
             Drain(); // keeps what is still readable and notices the hang-up
@@ -510,7 +487,7 @@ TWaitResult TPosixCommDevice::WaitForInput(std::uint32_t timeoutMs) {
             return TWaitResult::wrFailed;
         }
         if (Passed(deadline)) return TWaitResult::wrTimeout;
-        pollfd fds[2] = {{FFd, POLLIN, 0}, {FDataFd, POLLIN, 0}};
+        pollfd fds[2] = {{FFd, POLLIN, 0}, {FInput.DataFd(), POLLIN, 0}};
         if (!PollReleased(lock, fds, 2, deadline)) return TWaitResult::wrFailed;
         if (fds[0].revents & (POLLHUP | POLLERR)) Drain();
     }

@@ -8,9 +8,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <poll.h>
 #include <unistd.h>
+#include <vector>
 
 namespace qorvel::platform::wait {
 
@@ -113,6 +115,57 @@ private:
     std::uint32_t FMask = 0;
     bool FWaiting = false;
     bool FMaskChanged = false;
+};
+
+// Received bytes a device holds itself, with an eventfd that is readable exactly while it holds
+// any, so that waits can poll for them beside the device's descriptor. Used under the device's lock.
+class TInputQueue {
+public:
+    explicit TInputQueue(int dataFd) : FDataFd(dataFd) {}
+
+    int DataFd() const { return FDataFd; }
+    std::size_t Size() const { return FBytes.size() - FHead; }
+    // The bytes from Head() on are held; new ones go at the end, then Signal().
+    std::vector<std::uint8_t>& Bytes() { return FBytes; }
+    std::size_t Head() const { return FHead; }
+
+    // Drops what has been taken once that is at least half of the storage.
+    void Compact() {
+        if (FHead > 0 && FHead * 2 >= FBytes.size()) {
+            FBytes.erase(FBytes.begin(), FBytes.begin() + std::ptrdiff_t(FHead));
+            FHead = 0;
+        }
+    }
+
+    void Signal() {
+        if (Size() > 0 && !FSignalled) {
+            SignalFd(FDataFd);
+            FSignalled = true;
+        }
+    }
+
+    std::size_t Take(std::uint8_t* to, std::size_t count) {
+        const std::size_t n = std::min(count, Size());
+        if (n > 0) std::memcpy(to, FBytes.data() + FHead, n);
+        FHead += n;
+        if (Size() == 0) Clear();
+        return n;
+    }
+
+    void Clear() {
+        FBytes.clear();
+        FHead = 0;
+        if (FSignalled) {
+            ClearFd(FDataFd);
+            FSignalled = false;
+        }
+    }
+
+private:
+    const int FDataFd;
+    std::vector<std::uint8_t> FBytes;
+    std::size_t FHead = 0;
+    bool FSignalled = false;
 };
 
 // How one ReadFile request is bounded by the time-out record and the caller's own limit.
