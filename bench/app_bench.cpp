@@ -177,12 +177,3 @@ BENCHMARK(BM_LogTextMemory)->Arg(1)->Arg(100)->Iterations(1)->Unit(benchmark::kM
 
 } // namespace
 } // namespace qorvel
-
-int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    qorvel::TApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

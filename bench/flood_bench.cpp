@@ -548,12 +548,3 @@ BENCHMARK(BM_LatencySendToDevice)->Iterations(1)->UseManualTime()->Unit(benchmar
 
 } // namespace
 } // namespace qorvel
-
-int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    qorvel::TApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
