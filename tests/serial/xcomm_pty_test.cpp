@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -249,15 +251,18 @@ TEST_F(XCommPty, WithoutSynchronizeOnDataRunsOnTheEventThread) {
 }
 
 TEST_F(XCommPty, ExceptionFromOnDataEndsTheLoopUntilReopened) {
-    std::atomic<int> calls{0};
-    std::atomic<int> failures{0};
-    Comm.SetOnData([&](TCustomComm*, std::uint32_t) {
-        ++calls;
+    // The counters outlive this body: the second failure is reported on the event thread, which
+    // may run on until the fixture closes the port.
+    auto counts = std::make_shared<std::array<std::atomic<int>, 2>>();
+    std::atomic<int>& calls = (*counts)[0];
+    std::atomic<int>& failures = (*counts)[1];
+    Comm.SetOnData([counts](TCustomComm*, std::uint32_t) {
+        ++(*counts)[0];
         throw std::runtime_error("handler failed");
     });
-    Comm.SetOnEventLoopFailed([&](TCustomComm*, const std::string& reason) {
+    Comm.SetOnEventLoopFailed([counts](TCustomComm*, const std::string& reason) {
         EXPECT_EQ(reason, "handler failed");
-        ++failures;
+        ++(*counts)[1];
     });
     ASSERT_TRUE(Comm.OpenDevice());
     ASSERT_TRUE(Pty.Send("a"));
@@ -273,6 +278,8 @@ TEST_F(XCommPty, ExceptionFromOnDataEndsTheLoopUntilReopened) {
     EXPECT_FALSE(Comm.EventLoopFailed());
     ASSERT_TRUE(Pty.Send("c"));
     ASSERT_TRUE(Until([&] { return calls == 2; }));
+    Comm.CloseDevice();
+    EXPECT_EQ(failures, 2);
 }
 
 TEST_F(XCommPty, HangUpOfTheOtherSideEndsTheLoopAndFailsTransfers) {
