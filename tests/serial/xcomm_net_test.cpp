@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <fcntl.h>
 #include <string>
 #include <termios.h>
 #include <thread>
@@ -100,11 +102,16 @@ TEST_P(XCommNet, ServerStoppedMidStreamIsADeviceLossAndReconnectWorks) {
     Comm.SetOnEventLoopFailed([&](TCustomComm*, const std::string&) { lost = true; });
     ASSERT_TRUE(Comm.OpenDevice());
     std::atomic<bool> stop{false};
+    // Non-blocking: once the server is gone nobody drains the device, and a blocking write of a
+    // chunk larger than the room left would never return.
+    const int masterFlags = fcntl(Pty.Master, F_GETFL);
+    ASSERT_EQ(fcntl(Pty.Master, F_SETFL, masterFlags | O_NONBLOCK), 0);
     std::thread writer([&] {
         const std::string chunk = Stream(4096);
         while (!stop) {
             pollfd p{Pty.Master, POLLOUT, 0};
-            if (poll(&p, 1, 50) > 0 && write(Pty.Master, chunk.data(), chunk.size()) < 0) break;
+            if (poll(&p, 1, 50) > 0 && write(Pty.Master, chunk.data(), chunk.size()) < 0 && errno != EAGAIN)
+                break;
         }
     });
     ASSERT_TRUE(Until([&] { return Received.size() > 64 * 1024; }));
@@ -114,6 +121,7 @@ TEST_P(XCommNet, ServerStoppedMidStreamIsADeviceLossAndReconnectWorks) {
     EXPECT_TRUE(Comm.EventLoopFailed());
     stop = true;
     writer.join();
+    fcntl(Pty.Master, F_SETFL, masterFlags);
     EXPECT_TRUE(Comm.Opened());
     try {
         char buffer[64];
