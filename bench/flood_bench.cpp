@@ -388,8 +388,8 @@ BENCHMARK(BM_FloodVsPlainReader)->Iterations(1)->UseManualTime()->Unit(benchmark
 // the whole, timed and checked byte for byte against the sent stream.
 void BM_LongSession(benchmark::State& State) {
     std::vector<std::uint64_t> steps;
-    const char* spec = std::getenv("LONG_MB");
-    for (std::string s = spec && *spec ? spec : "64,1024"; !s.empty();) {
+    const char* listed = std::getenv("LONG_MB");
+    for (std::string s = listed && *listed ? listed : "64,1024"; !s.empty();) {
         const std::size_t comma = s.find(',');
         steps.push_back(std::strtoull(s.substr(0, comma).c_str(), nullptr, 10) << 20);
         s = comma == std::string::npos ? "" : s.substr(comma + 1);

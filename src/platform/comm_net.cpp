@@ -326,19 +326,7 @@ bool TNetCommDevice::PurgeComm(std::uint32_t flags) {
 
 bool TNetCommDevice::GetCommProperties(COMMPROP& prop) {
     std::lock_guard lock(FLock);
-    prop = COMMPROP{};
-    prop.wPacketLength = sizeof(COMMPROP);
-    prop.wPacketVersion = 2;
-    prop.dwServiceMask = 1;         // SP_SERIALCOMM
-    prop.dwMaxBaud = 0x10000000;    // BAUD_USER: any rate
-    prop.dwProvSubType = 1;         // PST_RS232
-    prop.dwProvCapabilities = 0xFF; // DTR/DSR, RTS/CTS, RLSD, parity check, XON/XOFF, ...
-    prop.dwSettableParams = 0x7F;
-    prop.dwSettableBaud = 0x10000000;
-    prop.wSettableData = 0x000F;       // 5 to 8 data bits
-    prop.wSettableStopParity = 0x1F07; // 1, 1.5, 2 stop bits; all five parities
-    prop.dwCurrentTxQueue = FOutQueueSize;
-    prop.dwCurrentRxQueue = FInQueueSize;
+    prop = SerialPortProperties(FOutQueueSize, FInQueueSize);
     return true;
 }
 

@@ -201,4 +201,22 @@ inline TDeadline PlanWrite(const COMMTIMEOUTS& t, std::uint32_t count, std::uint
     return deadline;
 }
 
+// What both device kinds report of themselves: an RS-232 port that takes any rate and format.
+inline COMMPROP SerialPortProperties(std::uint32_t outQueue, std::uint32_t inQueue) {
+    COMMPROP prop{};
+    prop.wPacketLength = sizeof(COMMPROP);
+    prop.wPacketVersion = 2;
+    prop.dwServiceMask = 1;         // SP_SERIALCOMM
+    prop.dwMaxBaud = 0x10000000;    // BAUD_USER: any rate
+    prop.dwProvSubType = 1;         // PST_RS232
+    prop.dwProvCapabilities = 0xFF; // DTR/DSR, RTS/CTS, RLSD, parity check, XON/XOFF, ...
+    prop.dwSettableParams = 0x7F;
+    prop.dwSettableBaud = 0x10000000;
+    prop.wSettableData = 0x000F;       // 5 to 8 data bits
+    prop.wSettableStopParity = 0x1F07; // 1, 1.5, 2 stop bits; all five parities
+    prop.dwCurrentTxQueue = outQueue;
+    prop.dwCurrentRxQueue = inQueue;
+    return prop;
+}
+
 } // namespace qorvel::platform::wait
