@@ -35,9 +35,11 @@ TSyncQueue& TheQueue() {
 // Captures the process's initial thread during static initialisation.
 [[maybe_unused]] const bool kMainCaptured = (TheQueue(), true);
 
+// Runs the calls queued so far. Calls queued meanwhile wait for the next turn (the wake hook has
+// been called for them), so a thread that keeps queueing cannot hold the main thread for ever.
 void RunCalls(std::unique_lock<std::mutex>& lock) {
     TSyncQueue& q = TheQueue();
-    while (!q.Calls.empty()) {
+    for (std::size_t left = q.Calls.size(); left > 0 && !q.Calls.empty(); --left) {
         TSyncCall* call = q.Calls.front();
         q.Calls.pop_front();
         lock.unlock();
@@ -80,7 +82,7 @@ void Synchronize(const std::function<void()>& method) {
         return;
     }
     TSyncQueue& q = TheQueue();
-    TSyncCall call{&method, nullptr};
+    TSyncCall call{&method, nullptr, false, {}};
     WakeHook wake;
     {
         std::lock_guard lock(q.Lock);
@@ -96,7 +98,7 @@ void Synchronize(const std::function<void()>& method) {
 
 void Queue(std::function<void()> method) {
     TSyncQueue& q = TheQueue();
-    auto* call = new TSyncCall{nullptr, nullptr};
+    auto* call = new TSyncCall{nullptr, nullptr, false, {}};
     call->Owned = std::move(method);
     WakeHook wake;
     {

@@ -52,10 +52,16 @@ void TCommEventThread::HandOver(std::uint32_t Mask) {
     platform::Queue([this, keep = FHandOver] { RunHandedOver(*keep); });
 }
 
-// Main thread: runs the batches handed over so far, oldest first. The thread object may be gone
+// Main thread: runs the batches handed over so far, oldest first, then gives the event loop a
+// turn (input, repaints) before the ones handed over meanwhile. The thread object may be gone
 // (closed before this ran, or by a handler): then only the shared part is touched.
 void TCommEventThread::RunHandedOver(THandOver& H) {
-    for (;;) {
+    std::size_t left = 0;
+    {
+        std::lock_guard lock(H.Lock);
+        left = H.Masks.size();
+    }
+    for (; left > 0; --left) {
         std::uint32_t mask = 0;
         {
             std::lock_guard lock(H.Lock);
@@ -88,6 +94,13 @@ void TCommEventThread::RunHandedOver(THandOver& H) {
             return;
         }
     }
+    std::lock_guard lock(H.Lock);
+    if (H.Closed || H.Failed || H.Masks.empty()) {
+        H.Masks.clear();
+        H.Queued = false;
+        return;
+    }
+    platform::Queue([this, keep = FHandOver] { RunHandedOver(*keep); });
 }
 
 void TCommEventThread::Execute() {

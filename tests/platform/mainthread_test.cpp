@@ -84,6 +84,25 @@ TEST(MainThread, QueuedCallsRunLaterOnTheMainThreadInOrderWithSynchronize) {
     SetWakeMainThread(std::move(previous));
 }
 
+TEST(MainThread, CallsQueuedWhileTheQueueRunsWaitForTheNextTurn) {
+    // A producer that keeps queueing must not hold the main thread: each turn runs what was queued
+    // before it began, and every later call asks for a turn of its own.
+    std::atomic<int> wakes{0};
+    auto previous = SetWakeMainThread([&] { ++wakes; });
+    int runs = 0;
+    std::function<void()> again = [&] {
+        if (++runs < 3) Queue(again);
+    };
+    Queue(again);
+    for (int turn = 1; turn <= 3; ++turn) {
+        EXPECT_TRUE(CheckSynchronize(0));
+        EXPECT_EQ(runs, turn);
+    }
+    EXPECT_FALSE(CheckSynchronize(0));
+    EXPECT_EQ(wakes, 3);
+    SetWakeMainThread(std::move(previous));
+}
+
 TEST(MainThread, ExceptionsTravelBackToTheCaller) {
     std::string caught;
     TLambdaThread thread([&](TLambdaThread& self) {

@@ -222,6 +222,32 @@ TEST_F(XCommPty, WhileTheMainThreadHandlesABatchTheLineIsStillRead) {
     EXPECT_GT(batches[1], 8192u);
 }
 
+TEST_F(XCommPty, BatchesHandedOverDuringAHandlerWaitForTheNextTurnOfTheMainThread) {
+    // While the first batch is handled more data comes; its batch runs in a later turn of the main
+    // thread, so input and repaints get their turn in between during a flood.
+    std::vector<std::uint32_t> batches;
+    std::string text;
+    Comm.SetOnData([&](TCustomComm* c, std::uint32_t n) {
+        batches.push_back(n);
+        std::string buf(n, '\0');
+        text.append(buf.data(), c->ReadData(buf.data(), n, 1000));
+        if (batches.size() == 1) {
+            ASSERT_TRUE(Pty.Send("second"));
+            std::this_thread::sleep_for(200ms); // the event thread reads and hands it over
+        }
+    });
+    ASSERT_TRUE(Comm.OpenDevice());
+    ASSERT_TRUE(Pty.Send("first"));
+    for (int i = 0; i < 50 && batches.empty(); ++i)
+        platform::CheckSynchronize(100);
+    EXPECT_EQ(batches.size(), 1u);
+    const bool complete = Until([&] { return text.size() >= 11; });
+    Comm.CloseDevice();
+    ASSERT_TRUE(complete);
+    EXPECT_EQ(text, "firstsecond");
+    EXPECT_EQ(batches.size(), 2u);
+}
+
 TEST_F(XCommPty, WithoutSynchronizeOnDataRunsOnTheEventThread) {
     Comm.SetSynchronize(false);
     const auto mainId = std::this_thread::get_id();
