@@ -20,6 +20,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <climits>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <vector>
@@ -611,15 +612,22 @@ void TForm1::Button10Click() {
 // ---- Received data
 
 void TForm1::ComData(TCustomComm* /*Sender*/, std::uint32_t Received) {
-    std::string buffer(Received, '\0');
-    const std::uint32_t n = COM->ReadData(buffer.data(), Received);
-    std::string_view block(buffer.data(), std::min<std::size_t>(n, buffer.size()));
-    if (std::size_t nul = block.find('\0'); nul != std::string_view::npos) block = block.substr(0, nul);
-    std::string expanded;
-    expanded.reserve(block.size() + block.size() / 8);
-    for (char c : block) {
-        if (c == '\n') expanded.push_back('\r');
-        expanded.push_back(c);
+    // Grows only: resize would clear the new part, which the read overwrites anyway.
+    if (FReceived.size() < Received) FReceived.resize(Received);
+    const std::uint32_t n = COM->ReadData(FReceived.data(), Received);
+    std::string_view block(FReceived.data(), std::min<std::size_t>(n, Received));
+    if (const void* nul = std::memchr(block.data(), '\0', block.size()))
+        block = block.substr(0, std::size_t(static_cast<const char*>(nul) - block.data()));
+    std::string& expanded = FExpanded;
+    expanded.clear();
+    expanded.reserve(block.size() * 2);
+    while (!block.empty()) {
+        const void* lf = std::memchr(block.data(), '\n', block.size());
+        const std::size_t run = lf ? std::size_t(static_cast<const char*>(lf) - block.data()) : block.size();
+        expanded.append(block.data(), run);
+        if (!lf) break;
+        expanded.append("\r\n", 2);
+        block.remove_prefix(run + 1);
     }
     Terminal.Append(expanded);
     if (const int error = Terminal.TakeSpillError()) {

@@ -196,6 +196,9 @@ private:
     std::int32_t FLinesLeft = 0;
     bool FShown = false;
     TLayoutScale FScale;
+    // Reused by ComData for every batch, so a flood does not allocate and clear per batch.
+    std::string FReceived;
+    std::string FExpanded;
 
     void CreateViewMenu();
     // Lays out the two groups between client y Top and Bottom: the terminal keeps its height
