@@ -29,7 +29,7 @@ namespace {
 
 using namespace wait;
 
-constexpr std::size_t kMinInputQueue = 64 * 1024;
+constexpr std::size_t kMinInputQueue = 1024 * 1024;
 constexpr std::size_t kDrainChunk = 16 * 1024;
 // A real line may run slightly off the requested speed; a larger difference is a refusal.
 constexpr std::uint32_t kBaudTolerancePercent = 2;
@@ -322,7 +322,9 @@ bool TPosixCommDevice::ClearCommError(std::uint32_t* errors, COMSTAT* stat) {
     FErrors = 0;
     if (stat) {
         *stat = COMSTAT{};
-        stat->cbInQue = std::uint32_t(Queued() + (FGone ? 0 : KernelQueued()));
+        // What the event thread has queued comes first; the kernel's count only when that is
+        // empty, so a reader on the main thread takes the queue and leaves the line to the thread.
+        stat->cbInQue = std::uint32_t(Queued() > 0 ? Queued() : FGone ? 0 : KernelQueued());
         int out = 0;
         if (!FGone && ioctl(FFd, TIOCOUTQ, &out) == 0 && out > 0) stat->cbOutQue = std::uint32_t(out);
     }
