@@ -78,9 +78,9 @@ void TLogText::Append(std::string_view Bytes) {
 }
 
 void TLogText::Spill() {
-    // Down to three quarters of the limit, so the file is written in large pieces, not per append.
-    // The block being filled always stays.
-    const std::size_t keep = FMemoryLimit - FMemoryLimit / 4;
+    // Down to a step below the limit, so the file is written in pieces of a megabyte or so, not per
+    // append, and one write never holds up the window for long. The block being filled always stays.
+    const std::size_t keep = FMemoryLimit - std::min(FMemoryLimit / 4, kSpillStep);
     std::size_t blocks = 0;
     while (blocks + 1 < FBlocks.size() && InMemory() - blocks * kBlockSize > keep)
         ++blocks;

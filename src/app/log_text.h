@@ -20,7 +20,9 @@ namespace qorvel {
 class TLogText {
 public:
     static constexpr std::size_t kBlockSize = 64 * 1024;
-    static constexpr std::size_t kDefaultMemoryLimit = 64 * 1024 * 1024;
+    static constexpr std::size_t kSpillStep = 16 * kBlockSize;
+    // Small: the prompt gate needs only the tail, and fresh memory costs more than a file write.
+    static constexpr std::size_t kDefaultMemoryLimit = 4 * 1024 * 1024;
 
     // Writes blocks to the temporary file at an offset; the system's pwritev unless a test injects
     // a failing one. Returns the bytes written or -1 with errno set.
