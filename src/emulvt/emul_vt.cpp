@@ -138,7 +138,10 @@ void TCustomEmulVT::NotifyAccessible() {
     if (ViewAccessibilityActive()) ViewAccessibleChanged(this);
 }
 
-void TCustomEmulVT::InvalidateRect(const QRect& R) {
+void TCustomEmulVT::InvalidateRect(const QRect& Area) {
+    // Text changes leave the scroll bar at the right edge alone: it repaints itself when it changes.
+    const QRect R = FScrollBar && !FScrollBar->isHidden() ? Area.intersected(QRect(0, 0, FScrollBar->x(), height()))
+                                                          : Area;
     if (R.isEmpty()) return;
     if (!FFlushTimer->isActive() && (!FLastFlush.isValid() || FLastFlush.elapsed() >= kMinPaintIntervalMs)) {
         update(R);
