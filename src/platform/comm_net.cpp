@@ -392,7 +392,7 @@ TWaitResult TNetCommDevice::WaitCommEvent(std::uint32_t& eventMask, const TStopE
         if (!PollReleased(lock, fds, 3, std::nullopt)) return FWait.Finish(TWaitResult::wrFailed);
         if (fds[2].revents) return FWait.Finish(TWaitResult::wrStopped);
         if (FWait.MaskChanged()) return FWait.Finish(TWaitResult::wrReady);
-        if (fds[1].revents) ClearFd(FWait.WakeFd());
+        if (fds[1].revents) FWait.ClearWake();
         Serve(fds[0].revents, false);
     }
 }

@@ -367,7 +367,7 @@ TWaitResult TPosixCommDevice::WaitCommEvent(std::uint32_t& eventMask, const TSto
         if (!PollReleased(lock, fds, 3, std::nullopt)) return FWait.Finish(TWaitResult::wrFailed);
         if (fds[2].revents) return FWait.Finish(TWaitResult::wrStopped);
         if (FWait.MaskChanged()) return FWait.Finish(TWaitResult::wrReady);
-        if (fds[1].revents) ClearFd(FWait.WakeFd());
+        if (fds[1].revents) FWait.ClearWake();
         std::uint32_t events = 0;
         if (fds[0].revents) {
             const std::size_t before = Queued();

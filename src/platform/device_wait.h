@@ -85,12 +85,18 @@ public:
         FMask = mask;
         if (FWaiting) {
             FMaskChanged = true;
-            SignalFd(FWakeFd);
+            Signal();
         }
     }
 
     void Wake() {
-        if (FWaiting) SignalFd(FWakeFd);
+        if (FWaiting) Signal();
+    }
+
+    // After poll() saw the wake descriptor readable.
+    void ClearWake() {
+        ClearFd(FWakeFd);
+        FSignalled = false;
     }
 
     // Starts a wait; false, with EINVAL set, while the mask is empty.
@@ -99,7 +105,8 @@ public:
             SetLastError(EINVAL);
             return false;
         }
-        ClearFd(FWakeFd);
+        // Read only when signalled: a wait begins for every batch of a flood.
+        if (FSignalled) ClearWake();
         FMaskChanged = false;
         FWaiting = true;
         return true;
@@ -111,7 +118,13 @@ public:
     }
 
 private:
+    void Signal() {
+        SignalFd(FWakeFd);
+        FSignalled = true;
+    }
+
     const int FWakeFd;
+    bool FSignalled = false;
     std::uint32_t FMask = 0;
     bool FWaiting = false;
     bool FMaskChanged = false;
