@@ -83,6 +83,32 @@ TEST(ViewInvalidation, ClearScreenPaintsNothingUntilTheNextUpdate) {
     QTRY_VERIFY(v.Paints > 0);
 }
 
+TEST(ViewInvalidation, ScrollingTextRepaintsTheTextButNotTheScrollBar) {
+    // The scroll bar repainted with every flood frame cost as much as the text itself.
+    struct TPaintCount : QObject {
+        int Paints = 0;
+        bool eventFilter(QObject*, QEvent* E) override {
+            if (E->type() == QEvent::Paint) ++Paints;
+            return false;
+        }
+    } scrollBarPaints;
+    TProbeVT v;
+    v.setFocusPolicy(Qt::NoFocus); // no blinking caret to repaint
+    v.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&v));
+    QTRY_VERIFY(v.Paints > 0);
+    QTest::qWait(2 * kMinPaintIntervalMs);
+    v.ScrollBar()->installEventFilter(&scrollBarPaints);
+    v.Paints = 0;
+
+    for (const char* text : {"\x1b[2J", "line\r\n", "\x1b[25;1H\r\nscrolled\r\n\r\n\r\n"}) {
+        v.WriteText(text);
+        QTest::qWait(2 * kMinPaintIntervalMs);
+    }
+    EXPECT_GT(v.Paints, 0);
+    EXPECT_EQ(scrollBarPaints.Paints, 0);
+}
+
 TEST(ViewInvalidation, AutoRepaintOffDefersUntilUpdateScreen) {
     TProbeVT v;
     v.UpdateScreen();
