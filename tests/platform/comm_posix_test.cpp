@@ -11,6 +11,7 @@
 #include <future>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace qorvel::platform {
@@ -323,6 +324,32 @@ TEST_F(PosixComm, EventWaitReportsDataAndEventCharacter) {
     EXPECT_EQ(events, EV_RXCHAR | EV_RXFLAG);
     // Unread bytes are kept in order for the reader.
     EXPECT_EQ(ReadAll(5), "abc#d");
+}
+
+TEST_F(PosixComm, TheCountIsTheQueuedBytesWhileThereAreAnyThenTheKernels) {
+    // A reader asking for the count then takes only what the event wait queued, in order, and
+    // leaves the line to the wait; with nothing queued it learns of the kernel's bytes.
+    ASSERT_TRUE(Device->SetCommMask(EV_RXCHAR));
+    ASSERT_TRUE(Pty.Send("abc"));
+    std::uint32_t events = 0;
+    ASSERT_EQ(Device->WaitCommEvent(events, nullptr), TWaitResult::wrReady);
+    const auto count = [&] {
+        COMSTAT stat{};
+        EXPECT_TRUE(Device->ClearCommError(nullptr, &stat));
+        return stat.cbInQue;
+    };
+    ASSERT_EQ(count(), 3u);
+    ASSERT_TRUE(Pty.Send("de"));
+    std::this_thread::sleep_for(100ms); // the line discipline delivers them to the kernel's buffer
+    EXPECT_EQ(count(), 3u);
+    char buffer[3];
+    std::uint32_t n = 0;
+    ASSERT_TRUE(Device->ReadFile(buffer, count(), n, 0));
+    EXPECT_EQ(std::string(buffer, n), "abc");
+    for (int i = 0; i < 100 && count() < 2; ++i)
+        Device->WaitForInput(10);
+    EXPECT_EQ(count(), 2u);
+    EXPECT_EQ(ReadAll(2), "de");
 }
 
 TEST_F(PosixComm, EventWaitSleepsWhileBytesStayUnread) {
