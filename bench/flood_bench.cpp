@@ -268,6 +268,32 @@ struct TRoundFigures {
     double SaveSeconds = 0;
 };
 
+// Save Log into a temporary folder, timed; then the saved file's size and hash, and the file removed.
+struct TSaved {
+    double Seconds = 0;
+    std::uint64_t Size = 0;
+    std::uint64_t Hash = 0;
+};
+TSaved SaveLogAndHash(TProgram& P) {
+    TSaved saved;
+    char dir[] = "/tmp/qorvel-flood-XXXXXX";
+    const std::string path = std::string(::mkdtemp(dir)) + "/flood.log";
+    const auto start = Clock::now();
+    P.Form.Terminal.SaveToFile(path);
+    P.Form.Button3Click(); // Save Log clears after writing
+    saved.Seconds = Seconds(Clock::now() - start);
+    THash h;
+    std::vector<char> buffer(1 << 20);
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    for (ssize_t n; (n = ::read(fd, buffer.data(), buffer.size())) > 0; saved.Size += std::uint64_t(n))
+        h.Add(std::string_view(buffer.data(), std::size_t(n)));
+    ::close(fd);
+    ::unlink(path.c_str());
+    ::rmdir(dir);
+    saved.Hash = h.Final();
+    return saved;
+}
+
 // One flood into the program: the device sends Lines lines; meanwhile another thread posts an event
 // to the window every 10 ms and the delay until it runs is recorded. Then Save Log, timed, and the
 // saved file checked against the sent stream.
@@ -322,22 +348,9 @@ TRoundFigures ProgramRound(TProgram& P, std::uint64_t Lines, const THash& Expect
         P.Form.Button3Click();
         return f;
     }
-    char dir[] = "/tmp/qorvel-flood-XXXXXX";
-    const std::string path = std::string(::mkdtemp(dir)) + "/flood.log";
-    const auto saveStart = Clock::now();
-    P.Form.Terminal.SaveToFile(path);
-    P.Form.Button3Click(); // Save Log clears after writing
-    f.SaveSeconds = Seconds(Clock::now() - saveStart);
-    THash h;
-    std::vector<char> buffer(1 << 20);
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    std::uint64_t size = 0;
-    for (ssize_t n; (n = ::read(fd, buffer.data(), buffer.size())) > 0; size += std::uint64_t(n))
-        h.Add(std::string_view(buffer.data(), std::size_t(n)));
-    ::close(fd);
-    ::unlink(path.c_str());
-    ::rmdir(dir);
-    f.Exact = size == expectedSize && h.Final() == Expected.Final();
+    const TSaved saved = SaveLogAndHash(P);
+    f.SaveSeconds = saved.Seconds;
+    f.Exact = saved.Size == expectedSize && saved.Hash == Expected.Final();
     return f;
 }
 
@@ -434,23 +447,10 @@ void BM_LongSession(benchmark::State& State) {
         }
         seconds = Seconds(Clock::now() - start);
         State.counters["receive_MB_per_s"] = double(sentLines * kLine) / 1e6 / seconds;
-        char dir[] = "/tmp/qorvel-long-XXXXXX";
-        const std::string path = std::string(::mkdtemp(dir)) + "/long.log";
-        const auto saveStart = Clock::now();
-        p.Form.Terminal.SaveToFile(path);
-        p.Form.Button3Click();
-        State.counters["save_log_s"] = Seconds(Clock::now() - saveStart);
-        THash h;
-        std::vector<char> buffer(1 << 20);
-        const int fd = ::open(path.c_str(), O_RDONLY);
-        std::uint64_t size = 0;
-        for (ssize_t n; (n = ::read(fd, buffer.data(), buffer.size())) > 0; size += std::uint64_t(n))
-            h.Add(std::string_view(buffer.data(), std::size_t(n)));
-        ::close(fd);
-        ::unlink(path.c_str());
-        ::rmdir(dir);
-        State.counters["exact"] = size == sentLines * (kLine + 1) && h.Final() == expected.Final() ? 1 : 0;
-        State.counters["saved_MB"] = double(size) / 1e6;
+        const TSaved saved = SaveLogAndHash(p);
+        State.counters["save_log_s"] = saved.Seconds;
+        State.counters["exact"] = saved.Size == sentLines * (kLine + 1) && saved.Hash == expected.Final() ? 1 : 0;
+        State.counters["saved_MB"] = double(saved.Size) / 1e6;
         State.counters["error_boxes"] = double(p.Boxes.size());
         State.SetIterationTime(seconds);
     }

@@ -23,6 +23,15 @@ void FocusOut(QWidget& W) {
     QApplication::sendEvent(&W, &e);
 }
 
+// Shows the view and waits until its first paints are over; no blinking caret repaints it.
+void ShowSettled(TProbeVT& V) {
+    V.setFocusPolicy(Qt::NoFocus);
+    V.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&V));
+    QTRY_VERIFY(V.Paints > 0);
+    QTest::qWait(2 * kMinPaintIntervalMs);
+}
+
 TEST(ViewConstruction, BannerCursorAndScrollBar) {
     TProbeVT v;
     EXPECT_EQ(RowText(*v.Screen(), 0, 8), "EmulVT  ");
@@ -65,11 +74,7 @@ TEST(ViewInvalidation, OneCharacterInvalidatesItsCellAndTheCursorCell) {
 
 TEST(ViewInvalidation, ClearScreenPaintsNothingUntilTheNextUpdate) {
     TProbeVT v;
-    v.setFocusPolicy(Qt::NoFocus); // no blinking caret to repaint
-    v.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&v));
-    QTRY_VERIFY(v.Paints > 0);
-    QTest::qWait(2 * kMinPaintIntervalMs);
+    ASSERT_NO_FATAL_FAILURE(ShowSettled(v));
     v.Invalidated.clear();
     v.Paints = 0;
 
@@ -93,11 +98,7 @@ TEST(ViewInvalidation, ScrollingTextRepaintsTheTextButNotTheScrollBar) {
         }
     } scrollBarPaints;
     TProbeVT v;
-    v.setFocusPolicy(Qt::NoFocus); // no blinking caret to repaint
-    v.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&v));
-    QTRY_VERIFY(v.Paints > 0);
-    QTest::qWait(2 * kMinPaintIntervalMs);
+    ASSERT_NO_FATAL_FAILURE(ShowSettled(v));
     v.ScrollBar()->installEventFilter(&scrollBarPaints);
     v.Paints = 0;
 
@@ -246,11 +247,7 @@ TEST(ViewProperties, XlatIsTheInverseOfInputTranslation) {
 
 TEST(ViewProperties, CellSizeWritesMoveNothingFontAssignmentRecomputes) {
     TProbeVT v;
-    v.setFocusPolicy(Qt::NoFocus); // no blinking caret to repaint
-    v.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&v));
-    QTRY_VERIFY(v.Paints > 0);
-    QTest::qWait(2 * kMinPaintIntervalMs);
+    ASSERT_NO_FATAL_FAILURE(ShowSettled(v));
     v.Paints = 0;
     v.Invalidated.clear();
     v.SetLineHeight(20);
