@@ -16,10 +16,11 @@ namespace {
 constexpr char kUsage[] = "usage: qorvel-terminal [--port NAME]\n"
                           "       qorvel-terminal --list\n";
 
-// One port a line, its stable path, a tab, its description.
+// One port a line, its stable path, a tab, its description; both in printable form, so a device's
+// strings cannot start a terminal sequence or forge a line or a column.
 int ListPorts() {
     for (const qorvel::platform::TPortInfo& port : qorvel::platform::ListPorts())
-        std::printf("%s\t%s\n", port.Path.c_str(), port.Description.c_str());
+        std::printf("%s\t%s\n", qorvel::platform::PrintableText(port.Path).c_str(), port.Description.c_str());
     return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
 }
 

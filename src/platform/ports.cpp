@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <libudev.h>
 #include <memory>
+#include <sys/stat.h>
 #include <tuple>
 
 #include "platform/commapi.h"
@@ -14,6 +17,7 @@ namespace qorvel::platform {
 namespace {
 
 constexpr std::string_view kByIdFolder = "/dev/serial/by-id/";
+constexpr std::string_view kByPathFolder = "/dev/serial/by-path/";
 constexpr char kEmDash[] = "\xE2\x80\x94";
 // The uart type a legacy 8250 port reports when no hardware answered (PORT_UNKNOWN).
 constexpr std::string_view kNoUart = "0";
@@ -66,6 +70,30 @@ std::vector<std::string> SplitWords(const std::string& Text) {
     return words;
 }
 
+// The device path up to the USB interface that carries the tty ("/devices/.../usb1/1-2/1-2:1.0"):
+// the same for whatever is plugged into that socket, different for every other socket.
+std::string UsbPathOf(udev_device* Device) {
+    const std::string path = Text(udev_device_get_devpath(Device));
+    std::size_t end = path.size();
+    while (end > 0) {
+        const std::size_t start = path.rfind('/', end - 1);
+        if (start == std::string::npos) break;
+        const std::string_view part(path.data() + start + 1, end - start - 1);
+        // An interface is "<bus>-<ports>:<configuration>.<interface>".
+        if (part.find('-') != std::string_view::npos && part.find(':') != std::string_view::npos &&
+            part.find('.') != std::string_view::npos)
+            return path.substr(0, end);
+        end = start;
+    }
+    return {};
+}
+
+const std::string* FirstLink(const TPortInfo& Port, std::string_view Folder) {
+    for (const std::string& link : Port.Links)
+        if (link.starts_with(Folder)) return &link;
+    return nullptr;
+}
+
 // Works for a device read from sysfs and for one carried by an event; a removed device has no
 // sysfs left, so only its properties are used.
 TPortInfo Describe(udev_device* Device) {
@@ -76,19 +104,22 @@ TPortInfo Describe(udev_device* Device) {
     // carried by an event.
     port.Links = SplitWords(Property(Device, "DEVLINKS"));
     std::sort(port.Links.begin(), port.Links.end());
-    port.Path = port.DeviceNode;
-    for (const std::string& link : port.Links) {
-        if (link.starts_with(kByIdFolder)) {
-            port.Path = link;
-            break;
-        }
-    }
-    TPortProperties properties{port.DeviceNode,
-                               Readable(Device, "ID_MODEL_ENC", "ID_MODEL", "ID_MODEL_FROM_DATABASE"),
-                               Readable(Device, "ID_VENDOR_ENC", "ID_VENDOR", "ID_VENDOR_FROM_DATABASE"),
-                               Property(Device, "ID_SERIAL_SHORT"), DriverOf(Device)};
-    port.Description = DescribePort(properties);
-    return port;
+    port.Properties = {port.DeviceNode,
+                       Readable(Device, "ID_MODEL_ENC", "ID_MODEL", "ID_MODEL_FROM_DATABASE"),
+                       Readable(Device, "ID_VENDOR_ENC", "ID_VENDOR", "ID_VENDOR_FROM_DATABASE"),
+                       Property(Device, "ID_SERIAL_SHORT"),
+                       DriverOf(Device),
+                       {}};
+    TPortIdentity& identity = port.Identity;
+    identity.Vendor = Property(Device, "ID_VENDOR_ID");
+    identity.Model = Property(Device, "ID_MODEL_ID");
+    identity.Serial = port.Properties.Serial;
+    identity.Interface = Property(Device, "ID_USB_INTERFACE_NUM");
+    if (identity.Serial.empty() && !identity.Vendor.empty()) identity.UsbPath = UsbPathOf(Device);
+    // Named alone until NamePorts sees the others.
+    std::vector<TPortInfo> alone{port};
+    NamePorts(alone);
+    return alone.front();
 }
 
 bool IsHardwarePort(udev_device* Device) {
@@ -124,13 +155,102 @@ std::string DescribePort(const TPortProperties& Port) {
     const bool model = !Port.Model.empty();
     std::string text = model ? Port.Model : "Serial port";
     std::string details;
-    for (const std::string* part : {&Port.Vendor, &Port.Serial, model ? nullptr : &Port.Driver}) {
+    for (const std::string* part : {&Port.Vendor, &Port.Serial, model ? nullptr : &Port.Driver, &Port.Note}) {
         if (!part || part->empty()) continue;
         if (!details.empty()) details += ", ";
         details += *part;
     }
     if (!details.empty()) text += " (" + details + ")";
-    return text + " " + kEmDash + " " + Port.DeviceNode;
+    return PrintableText(text + " " + kEmDash + " " + Port.DeviceNode);
+}
+
+std::string PrintableText(std::string_view Text) {
+    std::string out;
+    out.reserve(Text.size());
+    const auto escape = [&](std::string_view Bytes) {
+        for (const char c : Bytes) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(c));
+            out += hex;
+        }
+    };
+    std::size_t i = 0;
+    while (i < Text.size()) {
+        const auto lead = static_cast<unsigned char>(Text[i]);
+        if (lead < 0x80) {
+            if (lead < 0x20 || lead == 0x7F)
+                escape(Text.substr(i, 1));
+            else
+                out.push_back(static_cast<char>(lead));
+            ++i;
+            continue;
+        }
+        // UTF-8: the length from the lead byte, and the range its second byte must fall in so that
+        // overlong forms, surrogates and code points past U+10FFFF are refused.
+        std::size_t length = 0;
+        unsigned char low = 0x80, high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF)
+            length = 2;
+        else if (lead >= 0xE0 && lead <= 0xEF)
+            length = 3, low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
+        else if (lead >= 0xF0 && lead <= 0xF4)
+            length = 4, low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
+        bool valid = length > 0 && i + length <= Text.size();
+        char32_t code = length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const auto c = static_cast<unsigned char>(Text[i + k]);
+            valid = k == 1 ? c >= low && c <= high : c >= 0x80 && c <= 0xBF;
+            code = (code << 6) | (c & 0x3F);
+        }
+        if (!valid) {
+            escape(Text.substr(i, 1));
+            ++i;
+            continue;
+        }
+        // C1 controls, line and paragraph separators, and the marks that reorder text.
+        const bool control = code <= 0x9F || code == 0x200E || code == 0x200F || code == 0x2028 ||
+                             code == 0x2029 || (code >= 0x202A && code <= 0x202E) ||
+                             (code >= 0x2066 && code <= 0x2069);
+        if (control)
+            escape(Text.substr(i, length));
+        else
+            out.append(Text.substr(i, length));
+        i += length;
+    }
+    return out;
+}
+
+void NamePorts(std::vector<TPortInfo>& Ports) {
+    for (TPortInfo& port : Ports) {
+        const std::string* byId = FirstLink(port, kByIdFolder);
+        const bool shared = byId && std::any_of(Ports.begin(), Ports.end(), [&](const TPortInfo& Other) {
+                                return &Other != &port && std::find(Other.Links.begin(), Other.Links.end(),
+                                                                    *byId) != Other.Links.end();
+                            });
+        const std::string* byPath = FirstLink(port, kByPathFolder);
+        port.Path = byId && !shared ? *byId : byPath ? *byPath : port.DeviceNode;
+        TPortProperties properties = port.Properties;
+        if (shared)
+            properties.Note = properties.Serial.empty() ? "no serial number" : "serial number not unique";
+        port.Description = DescribePort(properties);
+    }
+}
+
+const TPortInfo* FindPort(const std::vector<TPortInfo>& Ports, std::string_view Name) {
+    // A by-id link that twins share leads to one of them: the one whose node it opens, which is
+    // the same file as the link's target.
+    struct stat named {};
+    if (::stat(DevicePath(Name).c_str(), &named) == 0) {
+        for (const TPortInfo& port : Ports) {
+            struct stat node {};
+            if (::stat(port.DeviceNode.c_str(), &node) == 0 && node.st_dev == named.st_dev &&
+                node.st_ino == named.st_ino)
+                return &port;
+        }
+    }
+    for (const TPortInfo& port : Ports)
+        if (port.Names(Name)) return &port;
+    return nullptr;
 }
 
 std::string DecodeUdevText(std::string_view Text) {
@@ -167,6 +287,7 @@ std::vector<TPortInfo> ListPorts() {
         if (device && IsHardwarePort(device.get())) ports.push_back(Describe(device.get()));
     }
     std::sort(ports.begin(), ports.end(), PortOrder);
+    NamePorts(ports);
     return ports;
 }
 
@@ -194,8 +315,17 @@ int TPortMonitor::Fd() const {
 std::vector<TPortEvent> TPortMonitor::ReadEvents() {
     std::vector<TPortEvent> events;
     if (!FMonitor) return events;
-    // The socket is non-blocking: this ends when nothing more is waiting.
-    while (TDevice device{udev_monitor_receive_device(FMonitor)}) {
+    // The socket is non-blocking: this ends when nothing more is waiting. Events the kernel could
+    // not queue are lost (ENOBUFS); the caller then reads the list again.
+    for (;;) {
+        errno = 0;
+        TDevice device{udev_monitor_receive_device(FMonitor)};
+        if (!device) {
+            if (errno != ENOBUFS) break;
+            if (events.empty() || events.back().Change != TPortChange::pcOverflow)
+                events.push_back({TPortChange::pcOverflow, {}});
+            continue;
+        }
         const std::string action = Text(udev_device_get_action(device.get()));
         if (action == "add" && IsHardwarePort(device.get()))
             events.push_back({TPortChange::pcAdded, Describe(device.get())});

@@ -11,20 +11,6 @@ struct udev_monitor;
 
 namespace qorvel::platform {
 
-struct TPortInfo {
-    // The name to open: the /dev/serial/by-id link where udev made one (it survives a replug under
-    // a new kernel name), else DeviceNode.
-    std::string Path;
-    std::string DeviceNode; // the kernel's node, "/dev/ttyUSB0"
-    std::string SysPath;    // identifies the device while it is present
-    std::vector<std::string> Links;
-    std::string Description; // "FT232R USB UART (FTDI, A50285BI) — /dev/ttyUSB0"
-
-    // Whether a port name as the operator gives it ("ttyUSB0", a /dev path, any of the links)
-    // names this port.
-    bool Names(std::string_view Name) const;
-};
-
 // What a description is made of, taken from the udev properties of the tty device.
 struct TPortProperties {
     std::string DeviceNode;
@@ -32,11 +18,57 @@ struct TPortProperties {
     std::string Vendor;
     std::string Serial;
     std::string Driver;
+    std::string Note; // why the port is not named by its by-id link
 };
 
-// "Model (Vendor, Serial) — /dev/node"; without a model "Serial port (Vendor, Serial, driver) — ...".
-// Parts that are not known are left out.
+// Which device a port is, so that a device coming back is told from an identical one. Adapters
+// without a serial number differ only by the USB socket they are plugged into.
+struct TPortIdentity {
+    std::string Vendor; // the USB vendor and product ids
+    std::string Model;
+    std::string Serial;
+    std::string Interface; // which of an adapter's ports
+    std::string UsbPath;   // the socket and interface, kept only when there is no serial number
+
+    // A USB device that udev identified and that can be told from its twins. Other ports (network,
+    // pseudo-terminals, built-in UARTs) have none.
+    bool Known() const { return !Vendor.empty() && (!Serial.empty() || !UsbPath.empty()); }
+    bool operator==(const TPortIdentity&) const = default;
+};
+
+struct TPortInfo {
+    // The name to open: the /dev/serial/by-id link where udev made one and no other present port
+    // shares it (it survives a replug under a new kernel name); else the /dev/serial/by-path link
+    // (the USB socket); else DeviceNode.
+    std::string Path;
+    std::string DeviceNode; // the kernel's node, "/dev/ttyUSB0"
+    std::string SysPath;    // identifies the device while it is present
+    std::vector<std::string> Links;
+    std::string Description; // "FT232R USB UART (FTDI, A50285BI) — /dev/ttyUSB0"
+    TPortProperties Properties;
+    TPortIdentity Identity;
+
+    // Whether a port name as the operator gives it ("ttyUSB0", a /dev path, any of the links)
+    // names this port.
+    bool Names(std::string_view Name) const;
+};
+
+// "Model (Vendor, Serial, Note) — /dev/node"; without a model "Serial port (Vendor, Serial, driver,
+// Note) — ...". Parts that are not known are left out. The text is safe to print (PrintableText).
 std::string DescribePort(const TPortProperties& Port);
+
+// The text with every byte that is not printable text written as \xNN: control bytes, DEL,
+// C1 controls, line separators and bidirectional overrides, and bytes of invalid UTF-8. Device
+// strings pass through here, so a device cannot move the cursor or forge lines and columns.
+std::string PrintableText(std::string_view Text);
+
+// Sets each port's Path and Description from the ports present with it: a by-id link that two
+// ports share (identical adapters without a serial number) names neither of them.
+void NamePorts(std::vector<TPortInfo>& Ports);
+
+// The port that a name as the operator gives it opens: a link is followed to its node, since a
+// by-id link that twins share leads to one of them. Null when none does.
+const TPortInfo* FindPort(const std::vector<TPortInfo>& Ports, std::string_view Name);
 
 // udev's *_ENC properties escape unsafe bytes as \xNN and pad with blanks: the text as the device
 // gave it, trimmed.
@@ -49,7 +81,8 @@ bool PortOrder(const TPortInfo& A, const TPortInfo& B);
 // legacy ttyS ports the kernel lists without a UART are left out. Empty when udev is unavailable.
 std::vector<TPortInfo> ListPorts();
 
-enum class TPortChange { pcAdded, pcRemoved };
+// pcOverflow: events were lost (the socket's buffer overflowed); the list must be read again.
+enum class TPortChange { pcAdded, pcRemoved, pcOverflow };
 
 struct TPortEvent {
     TPortChange Change;

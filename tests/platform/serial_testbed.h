@@ -9,20 +9,31 @@
 //   node's pseudo-terminal in the client's place.
 // - Removing a device leaves its pseudo-terminal's master open, so an open descriptor would never
 //   see the hang-up that an unplugged adapter gives. Unplug closes the master.
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <sys/socket.h>
 #include <umockdev.h>
 #include <unistd.h>
+#include <vector>
 
 namespace qorvel::test {
 
+// Set, the next message the program receives is dropped and the receive fails with ENOBUFS, as when
+// the udev monitor's socket buffer overflows. (The monitor is the tests' only reader of messages.)
+inline std::atomic<bool> gLoseNextMessage{false};
+
 struct Adapter {
-    std::string UsbPath;    // the USB device under /sys/devices
-    std::string Interface;  // its interface, the tty's carrier
-    std::string ByIdLink;   // the link udev makes, without "/dev/"
+    std::string UsbPath;   // the USB device under /sys/devices
+    std::string Interface; // its interface, the tty's carrier
+    std::string ByIdLink;  // the links udev makes, without "/dev/"
+    std::string ByPathLink;
     std::string Properties; // udev properties of the tty ("E: ..." lines)
 };
 
@@ -30,6 +41,7 @@ struct Adapter {
 inline Adapter FtdiAdapter() {
     return {"/devices/pci0000:00/0000:00:14.0/usb1/1-2", "1-2:1.0",
             "serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
+            "serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0",
             "E: ID_VENDOR=FTDI\nE: ID_VENDOR_ENC=FTDI\nE: ID_VENDOR_ID=0403\n"
             "E: ID_MODEL=FT232R_USB_UART\nE: ID_MODEL_ENC=FT232R\\x20USB\\x20UART\nE: ID_MODEL_ID=6001\n"
             "E: ID_SERIAL=FTDI_FT232R_USB_UART_A50285BI\nE: ID_SERIAL_SHORT=A50285BI\n"
@@ -40,10 +52,22 @@ inline Adapter FtdiAdapter() {
 inline Adapter AcmAdapter() {
     return {"/devices/pci0000:00/0000:00:14.0/usb1/1-3", "1-3:1.0",
             "serial/by-id/usb-Raspberry_Pi_Pico_E660C06213753A2A-if00",
+            "serial/by-path/pci-0000:00:14.0-usb-0:3:1.0",
             "E: ID_VENDOR=Raspberry_Pi\nE: ID_VENDOR_ENC=Raspberry\\x20Pi\nE: ID_VENDOR_ID=2e8a\n"
             "E: ID_MODEL=Pico\nE: ID_MODEL_ENC=Pico\nE: ID_MODEL_ID=000a\n"
             "E: ID_SERIAL=Raspberry_Pi_Pico_E660C06213753A2A\nE: ID_SERIAL_SHORT=E660C06213753A2A\n"
             "E: ID_USB_DRIVER=cdc_acm\nE: ID_USB_INTERFACE_NUM=00\n"};
+}
+
+// A CH340 cable, which has no serial number: every one of them gets the same by-id link, and only
+// the USB socket (Port, "4" for usb1/1-4) tells two apart.
+inline Adapter Ch340Adapter(const std::string& Port) {
+    return {"/devices/pci0000:00/0000:00:14.0/usb1/1-" + Port, "1-" + Port + ":1.0",
+            "serial/by-id/usb-1a86_USB_Serial-if00-port0",
+            "serial/by-path/pci-0000:00:14.0-usb-0:" + Port + ":1.0-port0",
+            "E: ID_VENDOR=1a86\nE: ID_VENDOR_ENC=1a86\nE: ID_VENDOR_ID=1a86\n"
+            "E: ID_MODEL=USB_Serial\nE: ID_MODEL_ENC=USB\\x20Serial\nE: ID_MODEL_ID=7523\n"
+            "E: ID_SERIAL=1a86_USB_Serial\nE: ID_USB_DRIVER=ch341\nE: ID_USB_INTERFACE_NUM=00\n"};
 }
 
 class SerialTestbed {
@@ -70,18 +94,21 @@ public:
         const std::string usb = A.UsbPath;
         const std::string iface = usb + "/" + A.Interface;
         const std::string tty = iface + "/" + Node + "/tty/" + Node;
-        const std::string record = "P: " + usb + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n\n" +
-                                   "P: " + iface + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n\n" +
-                                   "P: " + tty + "\nN: " + Node + "\nS: " + A.ByIdLink +
-                                   "\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/" + Node + "\nE: DEVLINKS=/dev/" +
-                                   A.ByIdLink + "\n" + A.Properties;
+        const std::string record =
+            "P: " + usb + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n\n" + "P: " + iface +
+            "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n\n" + "P: " + tty + "\nN: " + Node +
+            "\nS: " + A.ByIdLink + "\nS: " + A.ByPathLink + "\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/" + Node +
+            "\nE: DEVLINKS=/dev/" + A.ByIdLink + " /dev/" + A.ByPathLink + "\n" + A.Properties;
+        // A link that a twin holds now goes to the newcomer, as udev does.
+        RemoveLink(A.ByIdLink);
         AddRecord(record);
-        // A client reaches the handler by the name it opened, the node or the link.
+        // A client reaches the handler by the name it opened, the node or a link.
         Attach("/dev/" + Node);
         Attach("/dev/" + A.ByIdLink);
+        Attach("/dev/" + A.ByPathLink);
         FUsbOf[tty] = usb;
         FInterfaceOf[tty] = A.Interface;
-        FLinkOf[tty] = A.ByIdLink;
+        FLinksOf[tty] = {A.ByIdLink, A.ByPathLink};
         FNodeOf[tty] = "/dev/" + Node;
         return "/sys" + tty;
     }
@@ -112,8 +139,22 @@ public:
         const std::string bus = std::string(root) + "/sys/bus/usb/devices/";
         ::unlink((bus + usb.substr(usb.rfind('/') + 1)).c_str());
         ::unlink((bus + FInterfaceOf.at(tty)).c_str());
-        ::unlink((std::string(root) + "/dev/" + FLinkOf.at(tty)).c_str());
         g_free(root);
+        const std::vector<std::string> links = FLinksOf.at(tty);
+        FLinksOf.erase(tty);
+        for (const std::string& link : links) {
+            RemoveLink(link);
+            // A twin still present takes the link back.
+            for (const auto& [other, its] : FLinksOf)
+                if (std::find(its.begin(), its.end(), link) != its.end()) {
+                    gchar* dir = umockdev_testbed_get_root_dir(FBed);
+                    if (::symlink(FNodeOf.at(other).c_str(), (std::string(dir) + "/dev/" + link).c_str()) !=
+                        0)
+                        throw std::runtime_error("symlink " + link);
+                    g_free(dir);
+                    break;
+                }
+        }
         // The testbed still owns the descriptor number and closes it at the end: put a harmless
         // file in its place, which closes the master.
         if (master >= 0) {
@@ -129,6 +170,12 @@ public:
     UMockdevTestbed* Bed() const { return FBed; }
 
 private:
+    void RemoveLink(const std::string& Link) {
+        gchar* root = umockdev_testbed_get_root_dir(FBed);
+        ::unlink((std::string(root) + "/dev/" + Link).c_str());
+        g_free(root);
+    }
+
     void Attach(const std::string& Dev) {
         GError* error = nullptr;
         // A re-plugged adapter brings back the same link: the old attachment goes first.
@@ -154,7 +201,19 @@ private:
     std::map<std::string, std::string> FUsbOf;
     std::map<std::string, std::string> FNodeOf;
     std::map<std::string, std::string> FInterfaceOf;
-    std::map<std::string, std::string> FLinkOf;
+    std::map<std::string, std::vector<std::string>> FLinksOf;
 };
 
 } // namespace qorvel::test
+
+// Stands in for the C library's recvmsg (and umockdev's, which wraps it) to lose a message on demand.
+extern "C" ssize_t recvmsg(int Fd, struct msghdr* Message, int Flags) {
+    using TRecvmsg = ssize_t (*)(int, struct msghdr*, int);
+    static const auto next = reinterpret_cast<TRecvmsg>(::dlsym(RTLD_NEXT, "recvmsg"));
+    const ssize_t n = next(Fd, Message, Flags);
+    if (n > 0 && qorvel::test::gLoseNextMessage.exchange(false)) {
+        errno = ENOBUFS;
+        return -1;
+    }
+    return n;
+}
