@@ -136,6 +136,18 @@ template <typename W> W* Named(W* Widget, const char* Name) {
     return Widget;
 }
 
+// Line feeds become CR LF; every other byte goes as it is.
+void AppendExpanded(std::string& To, std::string_view Text) {
+    while (!Text.empty()) {
+        const void* lf = std::memchr(Text.data(), '\n', Text.size());
+        const std::size_t run = lf ? std::size_t(static_cast<const char*>(lf) - Text.data()) : Text.size();
+        To.append(Text.data(), run);
+        if (!lf) break;
+        To.append("\r\n", 2);
+        Text.remove_prefix(run + 1);
+    }
+}
+
 } // namespace
 
 TForm1::TForm1(platform::TCommApi& Api, QWidget* parent) : QMainWindow(parent) {
@@ -516,7 +528,7 @@ void TForm1::SetConnectedControls(bool Enabled) {
 
 void TForm1::Button1Click() {
     // The operator's own Connect or Disconnect ends any wait for a lost port.
-    FReconnectPath.clear();
+    StopReconnect();
     if (Button1->text() == QString::fromLatin1(kConnectCaption)) {
         const TSerialTexts texts = FForm2->Texts();
         COM->SetDeviceName(texts.Com);
@@ -616,18 +628,17 @@ void TForm1::ComData(TCustomComm* /*Sender*/, std::uint32_t Received) {
     if (FReceived.size() < Received) FReceived.resize(Received);
     const std::uint32_t n = COM->ReadData(FReceived.data(), Received);
     std::string_view block(FReceived.data(), std::min<std::size_t>(n, Received));
-    if (const void* nul = std::memchr(block.data(), '\0', block.size()))
-        block = block.substr(0, std::size_t(static_cast<const char*>(nul) - block.data()));
     std::string& expanded = FExpanded;
     expanded.clear();
     expanded.reserve(block.size() * 2);
+    // Zero bytes are dropped one by one: a batch can hold a megabyte, and devices pad with NULs
+    // after a reset, so cutting the batch at the first one would lose what follows it.
     while (!block.empty()) {
-        const void* lf = std::memchr(block.data(), '\n', block.size());
-        const std::size_t run = lf ? std::size_t(static_cast<const char*>(lf) - block.data()) : block.size();
-        expanded.append(block.data(), run);
-        if (!lf) break;
-        expanded.append("\r\n", 2);
-        block.remove_prefix(run + 1);
+        const void* nul = std::memchr(block.data(), '\0', block.size());
+        const std::size_t length =
+            nul ? std::size_t(static_cast<const char*>(nul) - block.data()) : block.size();
+        AppendExpanded(expanded, block.substr(0, length));
+        block.remove_prefix(nul ? length + 1 : length);
     }
     Terminal.Append(expanded);
     if (const int error = Terminal.TakeSpillError()) {

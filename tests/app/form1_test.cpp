@@ -616,15 +616,42 @@ TEST_F(Form1Test, CharactersWithoutAByteRefuseTheSend) {
 
 // ---- Received data and the prompt gate
 
-TEST_F(Form1Test, ReceivedDataIsCutExpandedLoggedAndShown) {
+TEST_F(Form1Test, ReceivedDataIsExpandedLoggedAndShownWithoutItsZeroBytes) {
+    using namespace std::string_literals;
+    struct Case {
+        const char* Name;
+        std::vector<std::string> Batches;
+        std::string Log;
+    };
+    const Case cases[] = {
+        {"NUL between", {"ab\0cd"s}, "abcd"},
+        {"NUL first", {"\0abc"s}, "abc"},
+        {"NUL last", {"abc\0"s}, "abc"},
+        {"several, next to line feeds", {"a\0\0b\0\nc\n\0"s}, "ab\r\nc\r\n"},
+        {"only NULs", {"\0\0\0"s}, ""},
+        {"across batches", {"ab\0"s, "\0\0cd"s, "\0"s, "e"}, "abcde"},
+    };
     Connect();
-    Receive(std::string("ab\0cd", 5), 2);
-    EXPECT_EQ(Form->Terminal.ToString(), "ab");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Form->Button3Click(); // Clear Terminal
+        for (const std::string& batch : c.Batches) {
+            Port->PushInput(batch);
+            ASSERT_TRUE(WaitUntil([&] { return Port->InputWaiting() == 0; }));
+            QCoreApplication::processEvents();
+        }
+        EXPECT_EQ(Form->Terminal.ToString(), c.Log);
+        std::string shown = c.Log;
+        std::erase(shown, '\r');
+        EXPECT_EQ(ScreenRow(0), shown.substr(0, shown.find('\n')));
+    }
+
+    Form->Button3Click();
     Receive("OK\r\n", 5);
-    EXPECT_EQ(Form->Terminal.ToString(), "abOK\r\r\n");
+    EXPECT_EQ(Form->Terminal.ToString(), "OK\r\r\n");
     Receive("x\ny\n", 6);
-    EXPECT_EQ(Form->Terminal.ToString(), "abOK\r\r\nx\r\ny\r\n");
-    EXPECT_EQ(ScreenRow(0), "abOK");
+    EXPECT_EQ(Form->Terminal.ToString(), "OK\r\r\nx\r\ny\r\n");
+    EXPECT_EQ(ScreenRow(0), "OK");
     EXPECT_EQ(ScreenRow(1), "x");
     EXPECT_EQ(ScreenRow(2), "y");
     Receive("\xff\x80", 2);
