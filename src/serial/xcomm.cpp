@@ -6,6 +6,7 @@
 
 #include "platform/mainthread.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -16,20 +17,37 @@ namespace {
 // Pending output that has not moved for this long is held back for good (CTS low, XOFF).
 constexpr auto kOutputStall = std::chrono::milliseconds(250);
 constexpr auto kOutputPoll = std::chrono::milliseconds(10);
+// However slowly it moves, output never holds a close longer than this: the window waits for it.
+constexpr auto kCloseDrainLimit = std::chrono::seconds(2);
 
-// Closing a port waits up to 30 s for held-back output to drain, which freezes the caller.
-// Output that stops moving could not be delivered anyway: discard it so the close is quick.
-void DiscardStalledOutput(platform::TCommDevice& Device) {
+// The time `Bytes` take on the line at the device's speed and format; unknown speeds count as none.
+std::chrono::milliseconds LineTime(platform::TCommDevice& Device, std::uint32_t Bytes) {
+    platform::DCB dcb{};
+    if (!Device.GetCommState(dcb) || dcb.BaudRate == 0) return {};
+    const std::uint64_t frameBits = 1 + std::uint64_t(dcb.ByteSize) + (dcb.Parity != platform::NOPARITY) +
+                                    (dcb.StopBits == platform::ONESTOPBIT ? 1 : 2);
+    return std::chrono::milliseconds(std::uint64_t(Bytes) * frameBits * 1000 / dcb.BaudRate);
+}
+
+// Output still moving is left to drain for as long as it needs at the line's speed (plus the
+// stall time as slack), at most kCloseDrainLimit; whatever is left then, or stops moving, is
+// discarded, so the close that follows does not wait in the kernel either.
+void DrainOutputForClose(platform::TCommDevice& Device) {
     using TClock = std::chrono::steady_clock;
     platform::COMSTAT stat{};
-    if (!Device.ClearCommError(nullptr, &stat)) return;
+    if (!Device.ClearCommError(nullptr, &stat) || stat.cbOutQue == 0) return;
+    const auto start = TClock::now();
+    const auto deadline =
+        start + std::min<TClock::duration>(kCloseDrainLimit, LineTime(Device, stat.cbOutQue) + kOutputStall);
     std::uint32_t pending = stat.cbOutQue;
-    auto moved = TClock::now();
+    auto moved = start;
     while (stat.cbOutQue > 0) {
+        const auto now = TClock::now();
         if (stat.cbOutQue < pending) {
             pending = stat.cbOutQue;
-            moved = TClock::now();
-        } else if (TClock::now() - moved >= kOutputStall) {
+            moved = now;
+        }
+        if (now - moved >= kOutputStall || now >= deadline) {
             Device.PurgeComm(platform::PURGE_TXABORT | platform::PURGE_TXCLEAR);
             return;
         }
@@ -48,7 +66,7 @@ TCustomComm::~TCustomComm() {
     FDestroying.store(true);
     if (Opened()) {
         FEventThread.reset();
-        DiscardStalledOutput(*FHandle);
+        DrainOutputForClose(*FHandle);
         FHandle.reset();
     }
 }
@@ -80,8 +98,16 @@ bool TCustomComm::OpenDevice() {
 
 void TCustomComm::CloseDevice() {
     if (!Opened()) RaiseDeviceError(sDeviceNotOpened, kErrNotOpened);
+    // Ending the event thread runs the batches it already handed over; a handler among them that
+    // closes the port finds this close under way and leaves the rest to it.
+    if (FClosing) return;
+    FClosing = true;
+    struct TClosingDone {
+        bool& Flag;
+        ~TClosingDone() { Flag = false; }
+    } done{FClosing};
     FEventThread.reset();
-    DiscardStalledOutput(*FHandle);
+    DrainOutputForClose(*FHandle);
     FHandle.reset();
 }
 

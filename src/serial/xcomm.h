@@ -187,9 +187,11 @@ public:
     // failure; a failure after the device was opened closes it again, so the component stays
     // closed.
     virtual bool OpenDevice();
-    // Stops the event thread (running any batch it is handing to the main thread), then closes.
+    // Stops the event thread (running any batch it is handing to the main thread), lets moving
+    // output drain for at most 2 s (less when the line needs less), discards the rest, closes.
     // Must not be called on the event thread itself, nor from inside a notification that the
-    // event thread is dispatching.
+    // event thread is dispatching. A handler on the main thread may call it, also while a close
+    // is under way: that inner call returns and the close under way finishes the job.
     virtual void CloseDevice();
     bool Opened() const { return FHandle != nullptr; }
     // The open device, or null while closed.
@@ -315,6 +317,7 @@ private:
     // Atomic because, with Synchronize false, the event thread may read while the main thread sends.
     std::atomic<std::uint8_t> FLockFlags{0};
     std::atomic<bool> FDestroying{false};
+    bool FClosing = false; // CloseDevice is under way (main thread only)
     std::atomic<bool> FEventLoopFailed{false};
 };
 

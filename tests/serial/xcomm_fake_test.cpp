@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -565,19 +566,43 @@ TEST_F(XCommFake, ClosingDiscardsOutputThatMakesNoProgressAndLetsMovingOutputDra
         Port->ClearFailures();
     }
 
-    // Output that keeps moving is left to drain.
-    Open();
-    Port->SetOutQueue(300);
-    std::thread line([&] {
-        for (std::uint32_t left = 300; left > 0; left -= 20) {
-            Port->SetOutQueue(left - 20);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    });
+    // Output that keeps moving is left to drain, for as long as the line needs and 2 s at most.
+    using std::chrono::milliseconds;
+    const struct {
+        const char* Name;
+        TBaudRate Baud;
+        std::uint32_t Pending, Step;
+        milliseconds Every;
+        bool Discarded;
+        milliseconds Within;
+    } kMoving[] = {
+        {"at the line's pace", TBaudRate::br9600, 300, 20, milliseconds(5), false, milliseconds(1000)},
+        {"slower than 9600 baud", TBaudRate::br9600, 60, 1, milliseconds(200), true, milliseconds(1000)},
+        {"slow on a 300 baud line", TBaudRate::br300, 60, 1, milliseconds(200), true, milliseconds(2600)},
+    };
+    for (const auto& c : kMoving) {
+        SCOPED_TRACE(c.Name);
+        Comm->SetBaudRate(c.Baud);
+        Open();
+        Port->SetOutQueue(c.Pending);
+        std::atomic<bool> closed{false};
+        std::thread line([&] {
+            for (std::uint32_t left = c.Pending; left > 0 && !closed; left -= c.Step) {
+                std::this_thread::sleep_for(c.Every);
+                Port->SetOutQueue(left - c.Step);
+            }
+        });
+        const auto before = discards();
+        const auto start = std::chrono::steady_clock::now();
+        Comm->CloseDevice();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, c.Within);
+        closed = true;
+        line.join();
+        EXPECT_EQ(discards() - before, c.Discarded ? 1 : 0);
+        Port->SetOutQueue(0);
+    }
+    Comm->SetBaudRate(TBaudRate::br9600);
     const auto before = discards();
-    Comm->CloseDevice();
-    line.join();
-    EXPECT_EQ(discards(), before);
 
     // The destructor closes the same way.
     auto other = std::make_unique<TXComm>(Api);
@@ -691,6 +716,29 @@ TEST_F(XCommFake, BatchesBecomeOneDataNotificationAndFilteredEvents) {
     Comm->SetOnData([&](TCustomComm*, std::uint32_t) { ++calls; });
     Comm->HandleEvents({DE::deChar}); // closed: dropped
     EXPECT_EQ(calls, 0);
+}
+
+TEST_F(XCommFake, AHandlerClosingWhileACloseRunsItsBatchLeavesTheCloseToFinish) {
+    std::atomic<bool> queued{false};
+    const WakeHook previous = SetWakeMainThread([&] { queued = true; });
+    int calls = 0;
+    Comm->SetOnData([&](TCustomComm* Sender, std::uint32_t) {
+        ++calls;
+        Sender->CloseDevice();
+    });
+    Open();
+    Port->PushInput("abc");
+    for (int i = 0; i < 500 && !queued; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(queued);
+    Comm->CloseDevice(); // ending the event thread runs the batch, whose handler closes again
+    SetWakeMainThread(previous);
+    EXPECT_EQ(calls, 1);
+    EXPECT_FALSE(Comm->Opened());
+    EXPECT_FALSE(Port->IsOpen());
+    Comm->SetOnData(nullptr);
+    Open();
+    Comm->CloseDevice();
 }
 
 } // namespace
