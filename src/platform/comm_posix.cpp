@@ -322,8 +322,9 @@ bool TPosixCommDevice::ClearCommError(std::uint32_t* errors, COMSTAT* stat) {
     FErrors = 0;
     if (stat) {
         *stat = COMSTAT{};
-        // What the event thread has queued comes first; the kernel's count only when that is
-        // empty, so a reader on the main thread takes the queue and leaves the line to the thread.
+        // The event thread's queue while it holds anything, else the kernel's count: a reader
+        // that asks for this many takes the queued bytes first, and reads the line itself only
+        // when nothing is queued (ReadFile takes the queue, then the line).
         stat->cbInQue = std::uint32_t(Queued() > 0 ? Queued() : FGone ? 0 : KernelQueued());
         int out = 0;
         if (!FGone && ioctl(FFd, TIOCOUTQ, &out) == 0 && out > 0) stat->cbOutQue = std::uint32_t(out);

@@ -15,6 +15,8 @@ constexpr std::uint32_t kDataEvents = platform::EV_RXCHAR | platform::EV_RXFLAG;
 } // namespace
 
 TCommEventThread::TCommEventThread(TCustomComm* Comm) : Comm(Comm) {
+    FHandOver->Comm = Comm;
+    FHandOver->Stop = &StopEvent;
     // Without its stop signal the thread could never be ended: fail the open instead.
     if (!StopEvent.Valid()) RaiseLastDeviceError(sStopSignalFailed, kErrStopSignal);
     // A refused mask shows up as a failed wait, which ends the loop.
@@ -32,10 +34,10 @@ TCommEventThread::~TCommEventThread() {
 }
 
 void TCommEventThread::DispatchEvents() {
-    Dispatch(EventMask);
+    Dispatch(Comm, EventMask);
 }
 
-void TCommEventThread::Dispatch(std::uint32_t Mask) {
+void TCommEventThread::Dispatch(TCustomComm* Comm, std::uint32_t Mask) {
     if (Mask != 0 && Comm)
         Comm->HandleEvents(TDeviceEvents::FromMask(static_cast<std::uint16_t>(Mask & 0xFFFF)));
 }
@@ -49,13 +51,14 @@ void TCommEventThread::HandOver(std::uint32_t Mask) {
         h.Masks.push_back(Mask);
     if (h.Queued) return;
     h.Queued = true;
-    platform::Queue([this, keep = FHandOver] { RunHandedOver(*keep); });
+    platform::Queue([keep = FHandOver] { RunHandedOver(keep); });
 }
 
 // Main thread: runs the batches handed over so far, oldest first, then gives the event loop a
 // turn (input, repaints) before the ones handed over meanwhile. The thread object may be gone
 // (closed before this ran, or by a handler): then only the shared part is touched.
-void TCommEventThread::RunHandedOver(THandOver& H) {
+void TCommEventThread::RunHandedOver(const std::shared_ptr<THandOver>& Shared) {
+    THandOver& H = *Shared;
     std::size_t left = 0;
     {
         std::lock_guard lock(H.Lock);
@@ -76,7 +79,7 @@ void TCommEventThread::RunHandedOver(THandOver& H) {
         std::string reason;
         bool failed = false;
         try {
-            Dispatch(mask);
+            Dispatch(H.Comm, mask);
         } catch (const std::exception& e) {
             failed = true;
             reason = e.what();
@@ -90,7 +93,7 @@ void TCommEventThread::RunHandedOver(THandOver& H) {
             H.Masks.clear();
             H.Queued = false;
             // The loop ends as if the handler had raised on the event thread.
-            if (!H.Closed) StopEvent.SetEvent();
+            if (!H.Closed) H.Stop->SetEvent();
             return;
         }
     }
@@ -100,7 +103,7 @@ void TCommEventThread::RunHandedOver(THandOver& H) {
         H.Queued = false;
         return;
     }
-    platform::Queue([this, keep = FHandOver] { RunHandedOver(*keep); });
+    platform::Queue([Shared] { RunHandedOver(Shared); });
 }
 
 void TCommEventThread::Execute() {

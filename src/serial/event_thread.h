@@ -40,8 +40,11 @@ protected:
 
 private:
     // What the event thread and the main thread share; a batch queued for the main thread holds
-    // it, so a batch that runs after the thread object is gone finds it closed and does nothing.
+    // it and nothing else, so a batch that runs after the thread object is gone finds it closed
+    // and does nothing. Comm and Stop are used only while it is not closed.
     struct THandOver {
+        TCustomComm* Comm = nullptr;
+        platform::TStopEvent* Stop = nullptr;
         std::mutex Lock;
         std::deque<std::uint32_t> Masks; // batches not yet run, oldest first
         bool Queued = false;             // a main-thread call is on its way for them
@@ -51,8 +54,8 @@ private:
     };
 
     void HandOver(std::uint32_t Mask);
-    void RunHandedOver(THandOver& H);
-    void Dispatch(std::uint32_t Mask);
+    static void RunHandedOver(const std::shared_ptr<THandOver>& H);
+    static void Dispatch(TCustomComm* Comm, std::uint32_t Mask);
 
     TCustomComm* Comm;
     platform::TStopEvent StopEvent;
