@@ -2,6 +2,7 @@
 // The main window: script-file bar, script grid, terminal view, command line and buttons; the
 // serial component COM, the 800 ms timer and the file dialogs.
 #include <QMainWindow>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -11,6 +12,7 @@
 #include "app/font_scale.h"
 #include "app/log_text.h"
 #include "platform/commapi.h"
+#include "platform/ports.h"
 
 class QAction;
 class QCheckBox;
@@ -36,9 +38,6 @@ class TForm3;
 class TPortList;
 class TStringGrid;
 class TXComm;
-namespace platform {
-struct TPortInfo;
-}
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -217,20 +216,34 @@ public:
     void AttachPorts(TPortList* Ports);
     // The port waited for after a loss, empty while not waiting.
     const std::string& ReconnectPath() const { return FReconnectPath; }
+    // The first pause before trying a lost port again; it doubles up to kMaxRetryDelay.
+    void SetFirstRetryDelay(std::chrono::milliseconds Delay) { FFirstRetryDelay = Delay; }
+    static constexpr std::chrono::milliseconds kFirstRetryDelay{1000};
+    static constexpr std::chrono::milliseconds kMaxRetryDelay{30000};
 
 private:
-    // Notes the connected port's stable name, by which it is known again when it comes back.
+    // Notes the connected port: its name and the device's identity, by which it is known again.
     void RememberPort();
     // With "Reconnect automatically" on: go to Disconnected keeping the log, say so in the terminal
     // and wait for the port. False when reconnecting is off.
     bool WaitForPort(const std::string& Reason);
     void PortAdded(const platform::TPortInfo& Port);
+    void RetryPort();
+    // Opens Name with the connection's settings; on success the wait is over.
+    bool Reopen(const std::string& Name, const std::string& Shown, std::string& Failure);
+    void RetryLater();
+    void StopReconnect();
+    void SettingsKept();
     // One line in the terminal, in a colour of its own; not part of the log text.
     void WriteNotice(const std::string& Text);
 
     TPortList* FPorts = nullptr;
-    std::string FPortPath;
+    // The connected port as the list showed it; without an identity only its name is known.
+    platform::TPortInfo FPort;
     std::string FReconnectPath;
+    QTimer* FRetryTimer = nullptr;
+    std::chrono::milliseconds FFirstRetryDelay = kFirstRetryDelay;
+    std::chrono::milliseconds FRetryDelay{};
 };
 
 } // namespace qorvel

@@ -1,6 +1,7 @@
 #include "app/form2.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFont>
 #include <QKeyEvent>
@@ -197,12 +198,18 @@ void TForm2::Button1Click() {
 }
 
 void TForm2::Button2Click() {
+    emit SettingsKept();
     accept();
 }
 
 void TForm2::Button3Click() {
     Button1Click();
     reject();
+}
+
+void TForm2::closeEvent(QCloseEvent* event) {
+    emit SettingsKept();
+    QDialog::closeEvent(event);
 }
 
 void TForm2::showEvent(QShowEvent* event) {

@@ -73,7 +73,12 @@ public slots:
     void Button2Click();
     void Button3Click();
 
+signals:
+    // OK or the close box: what the dialog shows is the operator's choice (Cancel's defaults are not).
+    void SettingsKept();
+
 protected:
+    void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
 

@@ -20,11 +20,15 @@ public:
 
     // In kernel-name order.
     const std::vector<platform::TPortInfo>& Ports() const { return FPorts; }
-    // The present port that a name as the operator gives it refers to, or nullptr.
+    // The present port that a name as the operator gives it opens, or nullptr.
     const platform::TPortInfo* Find(std::string_view Name) const;
+    // The present port that is this device, or nullptr.
+    const platform::TPortInfo* Find(const platform::TPortIdentity& Identity) const;
 
 signals:
     void Changed();
+    // Also for every present port after events were lost, since any of them may have come back
+    // unseen.
     void PortAdded(const qorvel::platform::TPortInfo& Port);
 
 private:

@@ -147,11 +147,14 @@ public:
             // A twin still present takes the link back.
             for (const auto& [other, its] : FLinksOf)
                 if (std::find(its.begin(), its.end(), link) != its.end()) {
+                    // Relative, as udev makes it: inside the sandbox's /dev.
+                    std::string target = FNodeOf.at(other).substr(5);
+                    for (const char c : link)
+                        if (c == '/') target = "../" + target;
                     gchar* dir = umockdev_testbed_get_root_dir(FBed);
-                    if (::symlink(FNodeOf.at(other).c_str(), (std::string(dir) + "/dev/" + link).c_str()) !=
-                        0)
-                        throw std::runtime_error("symlink " + link);
+                    const int made = ::symlink(target.c_str(), (std::string(dir) + "/dev/" + link).c_str());
                     g_free(dir);
+                    if (made != 0) throw std::runtime_error("symlink " + link);
                     break;
                 }
         }
