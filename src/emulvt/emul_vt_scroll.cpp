@@ -128,6 +128,18 @@ void TCustomEmulVT::FollowCursorRow() {
 
 void TCustomEmulVT::resizeEvent(QResizeEvent*) {
     FScrollBar->setGeometry(width() - kScrollBarWidth, 0, kScrollBarWidth, height());
+    // A taller view has a shorter range: a position left past its end would keep the rows above out
+    // of reach, with the scroll bar disabled once all rows fit.
+    const int top = std::clamp(FTopLine, FScreen->FFirstBackRow,
+                               std::max(FScreen->FFirstBackRow, Rows() - VisibleRows()));
+    if (top != FTopLine) {
+        FTopLine = top;
+        SetCaret();
+        update();
+        NotifyAccessible();
+    }
+    AdjustScrollBar();
+    FollowCursorRow();
 }
 
 // --- focus and caret -------------------------------------------------------------------------

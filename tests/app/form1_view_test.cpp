@@ -92,9 +92,12 @@ TEST_F(Form1ViewTest, SplitterDefaultDragAndGrowth) {
 }
 
 TEST_F(Form1ViewTest, ShowAllRowsAndTextSize) {
+    Form->Terminal2->ScrollTo(12); // as four notches of the wheel do
+    ASSERT_EQ(Form->Terminal2->TopLine(), 12);
     Form->ShowAllRows1->trigger();
     ASSERT_TRUE(WaitUntil([&] { return Form->Terminal2->VisibleRows() == 25; }));
     EXPECT_GE(GridHeight(), 40);
+    EXPECT_EQ(Form->Terminal2->TopLine(), 0); // all rows in view, none left out of reach
     for (QAction* a : Form->TextSize1->actions()) {
         SCOPED_TRACE(a->text().toStdString());
         a->trigger();
