@@ -54,6 +54,14 @@ private:
     int FGrab = kHandleHeight / 2;
 };
 
+// Height with whole rows only: the view draws no partial row, and both the end of its scroll range
+// and following the cursor count a row that shows more than half as shown.
+int WholeRowsHeight(const TEmulVT& View, int Height) {
+    const int margins = View.TopMargin() + View.BottomMargin();
+    if (View.LineHeight() <= 0 || Height - margins < View.LineHeight()) return Height;
+    return margins + std::min((Height - margins) / View.LineHeight(), View.Rows()) * View.LineHeight();
+}
+
 } // namespace
 
 void TForm1::CreateViewMenu() {
@@ -107,11 +115,10 @@ void TForm1::LayoutMiddle(int Top, int Bottom) {
     }
     GroupBox2->setGeometry(0, Top, w, space - terminal);
     GroupBox1->setGeometry(0, Top + space - terminal, w, terminal);
-    for (QGroupBox* box : {GroupBox2, GroupBox1}) {
-        const QRect inner = box->contentsRect();
-        QWidget* child = box == GroupBox2 ? static_cast<QWidget*>(Grid) : static_cast<QWidget*>(Terminal2);
-        child->setGeometry(inner.adjusted(kTerminalInset, 0, -kTerminalInset, -kTerminalInset));
-    }
+    Grid->setGeometry(GroupBox2->contentsRect().adjusted(kTerminalInset, 0, -kTerminalInset, -kTerminalInset));
+    QRect view = GroupBox1->contentsRect().adjusted(kTerminalInset, 0, -kTerminalInset, -kTerminalInset);
+    view.setHeight(WholeRowsHeight(*Terminal2, view.height()));
+    Terminal2->setGeometry(view);
     if (SplitHandle) {
         SplitHandle->setGeometry(0, GroupBox1->y() - kHandleHeight / 2, w, kHandleHeight);
         SplitHandle->raise();

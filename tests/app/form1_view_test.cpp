@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTest>
 
@@ -104,6 +105,25 @@ TEST_F(Form1ViewTest, ShowAllRowsAndTextSize) {
         const QStringList wh = a->text().split(QStringLiteral(" x "));
         EXPECT_EQ(Form->Terminal2->CharWidth(), wh[0].toInt());
         EXPECT_EQ(Form->Terminal2->LineHeight(), wh[1].toInt());
+    }
+}
+
+TEST_F(Form1ViewTest, FollowCursorShowsTheCursorRowWholeWhereverTheBorderIs) {
+    TEmulVT* view = Form->Terminal2;
+    Form->FollowCursor1->setChecked(true);
+    const int border = Form->GroupBox1->y() - 60;
+    // Every pixel of one row's height: some borders leave more than half a row below the last whole one.
+    for (int offset = 0; offset < view->LineHeight(); ++offset) {
+        SCOPED_TRACE(offset);
+        Form->DragSplit(border - offset);
+        view->WriteText("\x1b[2J\x1b[H" + std::string(24, '\n'));
+        auto wholeRowShown = [&](int Row) {
+            const int bottom = view->TopMargin() + (Row - view->TopLine() + 1) * view->LineHeight();
+            return Row >= view->TopLine() && bottom <= view->height() - view->BottomMargin();
+        };
+        EXPECT_TRUE(wholeRowShown(view->Screen()->FRow));
+        view->ScrollTo(view->ScrollBar()->maximum()); // the end of the scroll range shows the last row
+        EXPECT_TRUE(wholeRowShown(24));
     }
 }
 
