@@ -31,6 +31,7 @@
 #include "app/font_scale.h"
 #include "app/form2.h"
 #include "app/form3.h"
+#include "app/open_failure.h"
 #include "app/string_grid.h"
 #include "app/text_file.h"
 #include "emulvt/emul_vt.h"
@@ -166,6 +167,7 @@ TForm1::TForm1(platform::TCommApi& Api, QWidget* parent) : QMainWindow(parent) {
     CreateMenu();
     CreateViewMenu();
     CreateComponents(Api);
+    ShowState();
     ScaleLayout();
 
     const int menuHeight = menuBar()->sizeHint().height();
@@ -355,6 +357,9 @@ void TForm1::CreatePanel2() {
         "Button10");
     Button10->setEnabled(false);
     StatusBar1 = Named(panel->Place(new QStatusBar(panel), 1, 69, 719, 19, TAnchor::Stretch), "StatusBar1");
+    StatusBar1->setSizeGripEnabled(false);
+    FStateText = Named(new QLabel(StatusBar1), "StateText");
+    StatusBar1->addWidget(FStateText, 1);
 
     connect(Button5, &QPushButton::clicked, this, Slot(this, &TForm1::Button5Click));
     connect(Button10, &QPushButton::clicked, this, Slot(this, &TForm1::Button10Click));
@@ -368,16 +373,17 @@ void TForm1::CreatePanel2() {
 }
 
 void TForm1::CreateMenu() {
-    File1 = Named(menuBar()->addMenu(QStringLiteral("File")), "File1");
+    File1 = Named(menuBar()->addMenu(QStringLiteral("&File")), "File1");
     OpenFile1 = Named(File1->addAction(QStringLiteral("Open File")), "OpenFile1");
     OpenFile1->setEnabled(false);
     SaveLog1 = Named(File1->addAction(QStringLiteral("Save Log")), "SaveLog1");
     N1 = Named(File1->addSeparator(), "N1");
     Exit1 = Named(File1->addAction(QStringLiteral("Exit")), "Exit1");
-    Settings1 = Named(menuBar()->addMenu(QStringLiteral("Settings")), "Settings1");
+    Settings1 = Named(menuBar()->addMenu(QStringLiteral("&Settings")), "Settings1");
     Serial1 = Named(Settings1->addAction(QStringLiteral("Serial")), "Serial1");
-    Help1 = Named(menuBar()->addMenu(QStringLiteral("Help")), "Help1");
+    Help1 = Named(menuBar()->addMenu(QStringLiteral("&Help")), "Help1");
     Help2 = Named(Help1->addAction(QStringLiteral("Help")), "Help2");
+    HelpInBrowser1 = Named(Help1->addAction(QStringLiteral("Help in Browser")), "HelpInBrowser1");
     About1 = Named(Help1->addAction(QStringLiteral("About")), "About1");
 
     connect(OpenFile1, &QAction::triggered, this, Slot(this, &TForm1::Button7Click));
@@ -385,6 +391,7 @@ void TForm1::CreateMenu() {
     connect(Exit1, &QAction::triggered, this, Slot(this, &TForm1::Exit1Click));
     connect(Serial1, &QAction::triggered, this, Slot(this, &TForm1::Serial1Click));
     connect(Help2, &QAction::triggered, this, Slot(this, &TForm1::Help2Click));
+    connect(HelpInBrowser1, &QAction::triggered, this, Slot(this, &TForm1::HelpInBrowser1Click));
     connect(About1, &QAction::triggered, this, Slot(this, &TForm1::About1Click));
 }
 
@@ -492,6 +499,7 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
 // ---- Start-up and Exit
 
 void TForm1::FormShow() {
+    FocusCommandLine();
     Terminal2->ClearScreen();
     Terminal2->SetMonoChrome(false);
     if (QFileInfo::exists(QString::fromLatin1(kPromptFile))) LoadPromptList(kPromptFile);
@@ -558,25 +566,67 @@ void TForm1::Button1Click() {
             COM->SetFlowControl(TFlowControl::fcSoftware);
         else if (texts.FlowControl == "Hardware (Rts/Cts)")
             COM->SetFlowControl(TFlowControl::fcRtsCts);
-        if (COM->OpenDevice()) {
+        if (OpenPort()) {
             RememberPort();
             Button1->setText(QString::fromLatin1(kDisconnectCaption));
+            ShowState();
             ShowMessageBox(TMessageKind::Plain, "Connected to " + texts.Com, this);
             // The device may have been lost while the box was open; the controls follow the port.
             SetConnectedControls(COM->Opened());
+            ShowState();
+            FocusCommandLine();
         }
     } else {
         Button1->setText(QString::fromLatin1(kConnectCaption));
         COM->CloseDevice();
         Disconnect();
         Terminal.Clear();
+        FocusCommandLine();
     }
+}
+
+bool TForm1::OpenPort() {
+    try {
+        return COM->OpenDevice();
+    } catch (const EDeviceError& e) {
+        if (e.ErrorCode() != kErrCannotOpen) throw;
+        const int error = platform::GetLastError();
+        throw EDeviceError(std::string(e.what()) + ".\n" + OpenFailureReason(error, COM->DeviceName()),
+                           e.ErrorCode());
+    }
+}
+
+void TForm1::FocusCommandLine() {
+    Edit1->setFocus(Qt::OtherFocusReason);
+}
+
+void TForm1::ShowState() {
+    if (!FStateText || !COM) return;
+    QString text;
+    if (!COM->Opened()) {
+        text = FReconnectPath.empty() ? QStringLiteral("Disconnected")
+                                      : QStringLiteral("Reconnecting to %1").arg(FromBytes(FReconnectPath));
+    } else {
+        static constexpr char kParity[] = {'N', 'O', 'E', 'M', 'S'};
+        static constexpr const char* kStopBits[] = {"1", "1.5", "2"};
+        platform::DCB dcb{};
+        COM->Handle()->GetCommState(dcb);
+        const std::string format = std::to_string(dcb.ByteSize) + kParity[std::min<int>(dcb.Parity, 4)] +
+                                   kStopBits[std::min<int>(dcb.StopBits, 2)];
+        text = FromBytes(COM->DeviceName() + "  " + std::to_string(dcb.BaudRate) + " " + format + "  ");
+        const QString prompt = ComboBox4->currentText();
+        text += Button5->isEnabled() || prompt.isEmpty()
+                    ? QStringLiteral("Connected")
+                    : QStringLiteral("Waiting for prompt \"%1\"").arg(prompt);
+    }
+    if (FStateText->text() != text) FStateText->setText(text);
 }
 
 void TForm1::Disconnect() {
     SetConnectedControls(false);
     Gauge->hide();
     TimerButton->hide();
+    ShowState();
 }
 
 void TForm1::CommLoopFailed(const std::string& Message) {
@@ -598,7 +648,10 @@ void TForm1::Button5Click() {
     const std::string command = ToBytesExact(Edit1->currentText());
     COM->SendString(command);
     if (CheckBox2->isChecked()) COM->SendString("\n");
-    if (!ComboBox4->currentText().isEmpty()) Button5->setEnabled(false);
+    if (!ComboBox4->currentText().isEmpty()) {
+        Button5->setEnabled(false);
+        ShowState();
+    }
     if (!command.empty()) {
         Edit1->addItem(FromBytes(command));
         if (Edit1->count() > kHistoryLimit) Edit1->removeItem(0);
@@ -654,7 +707,10 @@ void TForm1::ComData(TCustomComm* /*Sender*/, std::uint32_t Received) {
 
 void TForm1::PromptGate() {
     const std::string prompt = ToBytes(ComboBox4->currentText());
-    if (prompt.empty() || Terminal.EndsWith(prompt)) Button5->setEnabled(true);
+    if (!Button5->isEnabled() && (prompt.empty() || Terminal.EndsWith(prompt))) {
+        Button5->setEnabled(true);
+        ShowState();
+    }
 }
 
 } // namespace qorvel

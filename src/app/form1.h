@@ -110,6 +110,7 @@ public:
     QMenu* Help1;
     QAction* Help2;
     QAction* About1;
+    QAction* HelpInBrowser1; // the same page in the desktop's browser
     // ---- View menu (form1_view.cpp)
     QMenu* View1 = nullptr;
     QAction* FollowCursor1 = nullptr;
@@ -167,6 +168,7 @@ public slots:
     void Button9Click();
     void Button3Click();
     void Help2Click();
+    void HelpInBrowser1Click();
     void About1Click();
 
 protected:
@@ -189,6 +191,16 @@ private:
     void LoadPromptList(const std::string& FileName);
     // Opens the prompt gate when the prompt box is empty or the log text ends with its text.
     void PromptGate();
+    // OpenDevice, with the reason in words an operator can act on below "Cannot open device".
+    bool OpenPort();
+    // Where typed text is meant to go: after start-up, Connect, Disconnect and the connect box.
+    void FocusCommandLine();
+    // The status bar's left part: port, line settings and what the window is doing.
+    void ShowState();
+    QLabel* FStateText = nullptr;
+    // The help page in a window of the program's own, made at its first showing.
+    QWidget* FHelpWindow = nullptr;
+    QString HelpPage() const;
 
     TForm2* FForm2 = nullptr;
     TForm3* FForm3 = nullptr;

@@ -6,8 +6,11 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QPushButton>
+#include <QTextBrowser>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <exception>
+#include <stdexcept>
 
 #include "app/desktop.h"
 #include "app/form1.h"
@@ -52,6 +55,7 @@ void TForm1::Button4Click() {
 void TForm1::ComboBox4Change() {
     try {
         Button5->setEnabled(true);
+        ShowState();
     } catch (const std::exception&) {
         // A change of the prompt never reports an error.
     }
@@ -60,8 +64,8 @@ void TForm1::ComboBox4Change() {
 // ---- Log and terminal
 
 void TForm1::Button9Click() {
-    // An existing log is replaced without a question.
-    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, true);
+    // An existing file is replaced only after the dialog's usual question.
+    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, false);
     const std::optional<QString> chosen = ExecFileDialog(SaveDialog1);
     if (!chosen) return;
     // Raises when the file cannot be written, so nothing is cleared then.
@@ -77,7 +81,7 @@ void TForm1::Button3Click() {
 
 // ---- Help and About
 
-void TForm1::Help2Click() {
+QString TForm1::HelpPage() const {
     // The page in the working folder comes first; a program started elsewhere (from the desktop menu)
     // still finds the copy beside the build's executable or the installed one under share/.
     QFileInfo page(QDir::current(), QString::fromLatin1(kHelpFile));
@@ -89,7 +93,40 @@ void TForm1::Help2Click() {
         const QFileInfo candidate(programDir, fallback);
         if (candidate.exists()) page = candidate;
     }
-    OpenUrl(QUrl::fromLocalFile(page.absoluteFilePath()));
+    if (!page.exists())
+        throw std::runtime_error(std::string("The help page ") + kHelpFile + " was not found");
+    return page.absoluteFilePath();
+}
+
+// The help in a window of the program's own: it works where no browser is installed.
+void TForm1::Help2Click() {
+    const QString page = HelpPage();
+    if (!FHelpWindow) {
+        auto* window = new QWidget(this, Qt::Window);
+        window->setObjectName(QStringLiteral("HelpWindow"));
+        window->setWindowTitle(QStringLiteral("Qorvel Terminal Help"));
+        auto* browser = new QTextBrowser(window);
+        browser->setObjectName(QStringLiteral("HelpBrowser"));
+        // Links to other sites go to the desktop's browser; the page's own anchors stay here.
+        browser->setOpenExternalLinks(true);
+        auto* layout = new QVBoxLayout(window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(browser);
+        window->resize(720, 600);
+        FHelpWindow = window;
+    }
+    auto* browser = FHelpWindow->findChild<QTextBrowser*>(QStringLiteral("HelpBrowser"));
+    browser->setSource(QUrl::fromLocalFile(page));
+    FHelpWindow->show();
+    FHelpWindow->raise();
+    FHelpWindow->activateWindow();
+}
+
+void TForm1::HelpInBrowser1Click() {
+    const QString page = HelpPage();
+    if (!OpenUrl(QUrl::fromLocalFile(page)))
+        throw std::runtime_error("No browser opened the help page " + page.toStdString() +
+                                 ". Help > Help shows it in a window of its own");
 }
 
 void TForm1::About1Click() {

@@ -79,7 +79,7 @@ public:
             .OpenUrl =
                 [this](const QUrl& Url) {
                     Opened.push_back(Url);
-                    return true;
+                    return OpenResult;
                 },
         });
     }
@@ -89,6 +89,7 @@ public:
     std::deque<std::optional<QString>> Answers;
     std::vector<QFileDialog*> Dialogs;
     std::vector<QUrl> Opened;
+    bool OpenResult = true; // false: as on a desktop without a browser
 
 private:
     TDesktopHooks FPrev;

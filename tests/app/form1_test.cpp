@@ -21,16 +21,21 @@
 #include <QTest>
 #include <QTimer>
 #include <cerrno>
+#include <csignal>
 #include <fstream>
 #include <functional>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "app/application.h"
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/form3.h"
+#include "app/open_failure.h"
 #include "app/string_grid.h"
 #include "emulvt/emul_vt.h"
 #include "platform/comm_fake.h"
+#include "platform/comm_posix.h"
 #include "serial/xcomm.h"
 
 #include "app_test_util.h"
@@ -166,9 +171,9 @@ TEST_F(Form1Test, InitialStatesOfEveryControl) {
         EXPECT_EQ(m.Item->isEnabled(), m.Enabled) << m.Text;
     }
     EXPECT_TRUE(Form->N1->isSeparator());
-    EXPECT_EQ(Form->File1->title(), "File");
-    EXPECT_EQ(Form->Settings1->title(), "Settings");
-    EXPECT_EQ(Form->Help1->title(), "Help");
+    EXPECT_EQ(Form->File1->title(), "&File");
+    EXPECT_EQ(Form->Settings1->title(), "&Settings");
+    EXPECT_EQ(Form->Help1->title(), "&Help");
 
     // Components
     EXPECT_EQ(Form->Timer->interval(), 800);
@@ -274,7 +279,8 @@ TEST_F(Form1Test, StartUpWithoutPortShowsOpenErrorAndStaysDisconnected) {
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0].Kind, TMessageKind::Error);
     EXPECT_EQ(Boxes[0].Caption, "Qorvel Terminal V 1.3");
-    EXPECT_EQ(Boxes[0].Text, "Cannot open device COM1.");
+    EXPECT_EQ(Boxes[0].Text, "Cannot open device COM1.\nThere is no such device: check the name, and that "
+                             "the adapter is plugged in.");
     EXPECT_EQ(Form->Button1->text(), "Connect");
     EXPECT_FALSE(Form->Button5->isEnabled());
     EXPECT_TRUE(Form->ComboBox3->isEnabled());
@@ -283,6 +289,69 @@ TEST_F(Form1Test, StartUpWithoutPortShowsOpenErrorAndStaysDisconnected) {
     // No prompt.txt here: the built-in list stays.
     EXPECT_EQ(Form->ComboBox4->count(), 2);
     EXPECT_TRUE(Form->ComboBox4->currentText().isEmpty());
+}
+
+TEST_F(Form1Test, OpenErrorsSayWhyOnTheirSecondLine) {
+    AddCom1();
+    const struct {
+        int Error;
+        const char* Reason;
+    } cases[] = {
+        {EACCES, "Permission denied: add your user to the dialout group (sudo usermod -aG dialout $USER), "
+                 "then log out and in again."},
+        {ENOTTY, "This is not a serial port."},
+        {EBUSY, "The port is busy: another program has it open."},
+        {ECONNREFUSED, "Connection refused."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Error);
+        Boxes.clear();
+        Port->Fail(TFakeOp::foCreateFile, c.Error, 1);
+        RunAsEvent(Form.get(), [&] { Form->Button1Click(); });
+        ASSERT_EQ(Boxes.size(), 1u);
+        EXPECT_EQ(Boxes[0].Text, QString("Cannot open device COM1.\n") + c.Reason);
+        EXPECT_EQ(Form->Button1->text(), "Connect");
+    }
+
+    // A port held by another program names it, from /proc.
+    test::Pty pty;
+    int opened[2];
+    ASSERT_EQ(::pipe(opened), 0);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        if (auto device = platform::OpenPosixDevice(pty.Name()); device && ::write(opened[1], "1", 1) == 1)
+            ::pause();
+        _exit(1);
+    }
+    char signal = 0;
+    ASSERT_EQ(::read(opened[0], &signal, 1), 1);
+    ::close(opened[0]);
+    ::close(opened[1]);
+    const std::string reason = OpenFailureReason(EBUSY, pty.Name());
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    EXPECT_NE(reason.find("(pid " + std::to_string(holder) + ") has it open"), std::string::npos) << reason;
+}
+
+TEST_F(Form1Test, TypedTextGoesToTheCommandLineAfterStartUpConnectAndDisconnect) {
+    ShowConnected();
+    const auto typeLine = [&](const char* Line) {
+        const std::size_t before = Port->Output().size();
+        QTest::keyClicks(QApplication::focusWidget(), Line);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        return Port->Output().substr(before);
+    };
+    EXPECT_EQ(typeLine("help"), "help\n");
+    for (const char* step : {"Disconnect", "Connect"}) {
+        SCOPED_TRACE(step);
+        QTest::mouseClick(Form->Button1, Qt::LeftButton); // the click gives the button the focus
+        EXPECT_EQ(Form->Button1->text(), step == std::string("Connect") ? "Disconnect" : "Connect");
+        EXPECT_TRUE(Form->Edit1->isAncestorOf(QApplication::focusWidget()) ||
+                    QApplication::focusWidget() == Form->Edit1);
+    }
+    // Enter no longer reaches the Disconnect button, which would empty the log.
+    EXPECT_EQ(typeLine("ver"), "ver\n");
+    EXPECT_EQ(Form->Button1->text(), "Disconnect");
 }
 
 TEST_F(Form1Test, StartUpLoadsPromptListAndConnects) {
@@ -658,20 +727,25 @@ TEST_F(Form1Test, ReceivedDataIsExpandedLoggedAndShownWithoutItsZeroBytes) {
     EXPECT_EQ(Form->Terminal.ToString().substr(Form->Terminal.Size() - 2), "\xff\x80");
 }
 
-TEST_F(Form1Test, PromptGate) {
+TEST_F(Form1Test, PromptGateAndTheStateInTheStatusBar) {
+    const auto state = [&] { return Form->StatusBar1->findChild<QLabel*>("StateText")->text(); };
     Connect();
+    EXPECT_EQ(state(), "COM1  9600 8N1  Connected");
     Form->ComboBox4->setEditText("QLX7400>");
     Send("ver");
     ASSERT_FALSE(Form->Button5->isEnabled());
+    EXPECT_EQ(state(), "COM1  9600 8N1  Waiting for prompt \"QLX7400>\"");
     Receive("QLX7400> ", 9); // followed by a blank: no match
     EXPECT_FALSE(Form->Button5->isEnabled());
     Receive("\nQLX74", 7); // the prompt split over two events
     EXPECT_FALSE(Form->Button5->isEnabled());
     Receive("00>", 3);
     EXPECT_TRUE(Form->Button5->isEnabled());
+    EXPECT_EQ(state(), "COM1  9600 8N1  Connected");
 
     // Disconnect empties the log: an old prompt at its end no longer counts after a reconnect.
     Form->Button1Click();
+    EXPECT_EQ(state(), "Disconnected");
     Form->Button1Click();
     Send("ver");
     ASSERT_FALSE(Form->Button5->isEnabled());

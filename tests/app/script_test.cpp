@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QUrl>
 #include <deque>
@@ -515,8 +516,8 @@ TEST_F(ScriptTest, LogBeyondItsMemoryLimitIsSavedWholeEvenWhenItsFileFails) {
     EXPECT_EQ(Boxes.size(), 1u);
     Answers.push_back(Path("kept.log"));
     Form->Button9Click();
-    EXPECT_TRUE(ReadFile(Path("kept.log")) == expected.substr(0, expected.size() - 8) +
-                                                   expected.substr(0, expected.size() - 8));
+    EXPECT_TRUE(ReadFile(Path("kept.log")) ==
+                expected.substr(0, expected.size() - 8) + expected.substr(0, expected.size() - 8));
 }
 
 TEST_F(ScriptTest, ClearTerminalDuringABatch) {
@@ -539,14 +540,28 @@ TEST_F(ScriptTest, ClearTerminalDuringABatch) {
 
 // ---- Help
 
-TEST_F(ScriptTest, HelpOpensThePageInTheWorkingFolderOrNextToTheProgram) {
+TEST_F(ScriptTest, HelpShowsThePageInTheWorkingFolderOrNextToTheProgram) {
     const std::vector<QUrl>& opened = Capture.Opened;
+    const QUrl besideProgram = QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + "/help.html");
+    const QUrl inFolder = QUrl::fromLocalFile(QFileInfo(Path("help.html")).absoluteFilePath());
+    // The program's own window needs no browser.
     Form->Help2Click();
+    auto* browser = Form->findChild<QTextBrowser*>("HelpBrowser");
+    ASSERT_NE(browser, nullptr);
+    EXPECT_TRUE(browser->window()->isVisible());
+    EXPECT_EQ(browser->source(), besideProgram);
+    Form->HelpInBrowser1Click();
     WriteFile(Path("help.html"), "<html></html>");
     Form->Help2Click();
-    ASSERT_EQ(opened.size(), 2u);
-    EXPECT_EQ(opened[0], QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + "/help.html"));
-    EXPECT_EQ(opened[1], QUrl::fromLocalFile(QFileInfo(Path("help.html")).absoluteFilePath()));
+    EXPECT_EQ(browser->source(), inFolder);
+    Form->HelpInBrowser1Click();
+    EXPECT_EQ(opened, (std::vector<QUrl>{besideProgram, inFolder}));
+
+    // Without a browser the operator is told, not left with a line on stderr.
+    Capture.OpenResult = false;
+    RunAsEvent(Form.get(), [&] { Form->HelpInBrowser1Click(); });
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_TRUE(Boxes[0].Text.startsWith("No browser opened the help page")) << Boxes[0].Text.toStdString();
 }
 
 } // namespace
