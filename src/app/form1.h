@@ -118,6 +118,20 @@ public:
     QMenu* TextSize1 = nullptr;
     // The grip on the border between the "File" and "Terminal" groups.
     QWidget* SplitHandle = nullptr;
+    // Both off at start: no back rows, and keys typed in the terminal view go nowhere.
+    QAction* ScrollBack1 = nullptr;
+    QAction* KeysToDevice1 = nullptr;
+    static constexpr int kMinScrollBackRows = 1000;
+    static constexpr int kMaxScrollBackRows = 100000;
+    // The back rows kept while Scroll-back is on, held in kMin..kMaxScrollBackRows; the terminal
+    // keeps at most what its model can hold besides the rows on screen.
+    int ScrollBackRows() const { return FScrollBackRows; }
+    void SetScrollBackRows(int Rows);
+
+private:
+    int FScrollBackRows = 10000;
+
+public:
     // ---- Non-visual components
     std::unique_ptr<TXComm> COM;
     QTimer* Timer;

@@ -1,4 +1,5 @@
-// The View menu and the splitter between the "File" and "Terminal" groups.
+// The View menu, the splitter between the "File" and "Terminal" groups, and what the menu switches
+// in the terminal view: following the cursor, scroll-back and typing to the device.
 #include <QActionGroup>
 #include <QApplication>
 #include <QGroupBox>
@@ -8,10 +9,12 @@
 #include <QScreen>
 #include <algorithm>
 #include <array>
+#include <string_view>
 
 #include "app/form1.h"
 #include "app/string_grid.h"
 #include "emulvt/emul_vt.h"
+#include "serial/xcomm.h"
 
 namespace qorvel {
 
@@ -62,6 +65,12 @@ int WholeRowsHeight(const TEmulVT& View, int Height) {
     return margins + std::min((Height - margins) / View.LineHeight(), View.Rows()) * View.LineHeight();
 }
 
+// Typed keys go out only while the port is open; in between they are dropped, like the keys of a
+// terminal with its cable pulled.
+void SendTyped(TXComm& COM, std::string_view Bytes) {
+    if (COM.Opened()) COM.SendString(Bytes);
+}
+
 } // namespace
 
 void TForm1::CreateViewMenu() {
@@ -74,6 +83,10 @@ void TForm1::CreateViewMenu() {
     FollowCursor1->setObjectName(QStringLiteral("FollowCursor1"));
     FollowCursor1->setCheckable(true);
     FollowCursor1->setShortcut(QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_F));
+    ScrollBack1 = View1->addAction(QStringLiteral("Scroll-back"));
+    ScrollBack1->setObjectName(QStringLiteral("ScrollBack1"));
+    ScrollBack1->setCheckable(true);
+    ScrollBack1->setShortcut(QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_B));
     ShowAllRows1 = View1->addAction(QStringLiteral("Show All Rows"));
     ShowAllRows1->setObjectName(QStringLiteral("ShowAllRows1"));
     ShowAllRows1->setShortcut(QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_A));
@@ -87,11 +100,44 @@ void TForm1::CreateViewMenu() {
         sizes->addAction(a);
         connect(a, &QAction::triggered, this, [this, size] { SetTextSize(size.CharWidth, size.LineHeight); });
     }
+    View1->addSeparator();
+    KeysToDevice1 = View1->addAction(QStringLiteral("Keys to Device"));
+    KeysToDevice1->setObjectName(QStringLiteral("KeysToDevice1"));
+    KeysToDevice1->setCheckable(true);
+    KeysToDevice1->setShortcut(QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_K));
     SplitHandle = new TSplitHandle([this](int Y) { DragSplit(Y); }, centralWidget());
     SplitHandle->setObjectName(QStringLiteral("SplitHandle"));
 
     connect(FollowCursor1, &QAction::toggled, this, [this](bool On) { Terminal2->SetFollowCursor(On); });
     connect(ShowAllRows1, &QAction::triggered, this, &TForm1::ShowAllRows);
+    connect(ScrollBack1, &QAction::toggled, this,
+            [this](bool On) { Terminal2->SetBackRows(On ? FScrollBackRows : 0); });
+    connect(KeysToDevice1, &QAction::toggled, this, [this](bool On) {
+        if (!On) {
+            Terminal2->OnKeyPress = nullptr;
+            Terminal2->OnKeyBuffer = nullptr;
+            Terminal2->OnKeyDown = nullptr;
+            return;
+        }
+        Terminal2->OnKeyPress = [this](TCustomEmulVT*, char& Key) {
+            SendTyped(*COM, std::string_view(&Key, 1));
+        };
+        // A function key's sequence goes out in one write, so the device sees it whole.
+        Terminal2->OnKeyBuffer = [this](TCustomEmulVT*, const char* Buffer, int Len) {
+            SendTyped(*COM, std::string_view(Buffer, std::size_t(std::max(Len, 0))));
+        };
+        // Ctrl+Shift+C is Copy: with nothing selected it does nothing rather than send Ctrl+C.
+        Terminal2->OnKeyDown = [](TCustomEmulVT*, int& VirtKey, TShiftState& Shift, bool&, char&, bool&) {
+            using enum TShiftStateMember;
+            if (VirtKey == 'C' && Shift.Contains(ssCtrl) && Shift.Contains(ssShift) && !Shift.Contains(ssAlt))
+                VirtKey = 0;
+        };
+    });
+}
+
+void TForm1::SetScrollBackRows(int Rows) {
+    FScrollBackRows = std::clamp(Rows, kMinScrollBackRows, kMaxScrollBackRows);
+    if (ScrollBack1 && ScrollBack1->isChecked()) Terminal2->SetBackRows(FScrollBackRows);
 }
 
 int TForm1::TerminalFullHeight() const {
@@ -115,7 +161,8 @@ void TForm1::LayoutMiddle(int Top, int Bottom) {
     }
     GroupBox2->setGeometry(0, Top, w, space - terminal);
     GroupBox1->setGeometry(0, Top + space - terminal, w, terminal);
-    Grid->setGeometry(GroupBox2->contentsRect().adjusted(kTerminalInset, 0, -kTerminalInset, -kTerminalInset));
+    Grid->setGeometry(
+        GroupBox2->contentsRect().adjusted(kTerminalInset, 0, -kTerminalInset, -kTerminalInset));
     QRect view = GroupBox1->contentsRect().adjusted(kTerminalInset, 0, -kTerminalInset, -kTerminalInset);
     view.setHeight(WholeRowsHeight(*Terminal2, view.height()));
     Terminal2->setGeometry(view);

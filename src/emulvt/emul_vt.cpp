@@ -189,7 +189,11 @@ void TCustomEmulVT::SetBackRows(int Value) {
     ClearSelection();
     FScreen->SetBackRowCount(Value);
     // A view scrolled into back rows that no longer exist moves to the oldest one left.
-    if (FTopLine < FScreen->FFirstBackRow) FTopLine = FScreen->FFirstBackRow;
+    if (FTopLine < FScreen->FFirstBackRow) {
+        FTopLine = FScreen->FFirstBackRow;
+        SetCaret();
+        update();
+    }
     AdjustScrollBar();
 }
 
