@@ -28,13 +28,9 @@ void TForm1::AttachPorts(TPortList* Ports) {
 }
 
 void TForm1::RememberPort() {
-    const platform::TPortInfo* port = FPorts ? FPorts->Find(COM->DeviceName()) : nullptr;
-    // Plugged in so lately that its add event is still on the way.
-    std::vector<platform::TPortInfo> present;
-    if (FPorts && !port) {
-        present = platform::ListPorts();
-        port = platform::FindPort(present, COM->DeviceName());
-    }
+    // Read afresh: the list's events may lag behind a replug, and kernel names are reused.
+    const std::vector<platform::TPortInfo> present = FPorts ? platform::ListPorts() : decltype(present){};
+    const platform::TPortInfo* port = platform::FindPort(present, COM->DeviceName());
     FPort = port && port->Identity.Known() ? *port : platform::TPortInfo{};
     // Without an identity the port is tried again by the name it was opened with.
     if (!port || !port->Identity.Known()) FPort.Path = COM->DeviceName();

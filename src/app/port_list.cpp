@@ -16,10 +16,6 @@ TPortList::TPortList(QObject* parent) : QObject(parent) {
 
 TPortList::~TPortList() = default;
 
-const platform::TPortInfo* TPortList::Find(std::string_view Name) const {
-    return platform::FindPort(FPorts, Name);
-}
-
 const platform::TPortInfo* TPortList::Find(const platform::TPortIdentity& Identity) const {
     const auto it = std::find_if(FPorts.begin(), FPorts.end(),
                                  [&](const platform::TPortInfo& Port) { return Port.Identity == Identity; });

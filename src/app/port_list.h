@@ -20,8 +20,6 @@ public:
 
     // In kernel-name order.
     const std::vector<platform::TPortInfo>& Ports() const { return FPorts; }
-    // The present port that a name as the operator gives it opens, or nullptr.
-    const platform::TPortInfo* Find(std::string_view Name) const;
     // The present port that is this device, or nullptr.
     const platform::TPortInfo* Find(const platform::TPortIdentity& Identity) const;
 

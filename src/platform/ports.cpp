@@ -107,9 +107,7 @@ TPortInfo Describe(udev_device* Device) {
     port.Properties = {port.DeviceNode,
                        Readable(Device, "ID_MODEL_ENC", "ID_MODEL", "ID_MODEL_FROM_DATABASE"),
                        Readable(Device, "ID_VENDOR_ENC", "ID_VENDOR", "ID_VENDOR_FROM_DATABASE"),
-                       Property(Device, "ID_SERIAL_SHORT"),
-                       DriverOf(Device),
-                       {}};
+                       Property(Device, "ID_SERIAL_SHORT"), DriverOf(Device)};
     TPortIdentity& identity = port.Identity;
     identity.Vendor = Property(Device, "ID_VENDOR_ID");
     identity.Model = Property(Device, "ID_MODEL_ID");
@@ -151,11 +149,11 @@ bool TPortInfo::Names(std::string_view Name) const {
     return path == Path || path == DeviceNode || std::find(Links.begin(), Links.end(), path) != Links.end();
 }
 
-std::string DescribePort(const TPortProperties& Port) {
+std::string DescribePort(const TPortProperties& Port, const std::string& Note) {
     const bool model = !Port.Model.empty();
     std::string text = model ? Port.Model : "Serial port";
     std::string details;
-    for (const std::string* part : {&Port.Vendor, &Port.Serial, model ? nullptr : &Port.Driver, &Port.Note}) {
+    for (const std::string* part : {&Port.Vendor, &Port.Serial, model ? nullptr : &Port.Driver, &Note}) {
         if (!part || part->empty()) continue;
         if (!details.empty()) details += ", ";
         details += *part;
@@ -229,10 +227,8 @@ void NamePorts(std::vector<TPortInfo>& Ports) {
                             });
         const std::string* byPath = FirstLink(port, kByPathFolder);
         port.Path = byId && !shared ? *byId : byPath ? *byPath : port.DeviceNode;
-        TPortProperties properties = port.Properties;
-        if (shared)
-            properties.Note = properties.Serial.empty() ? "no serial number" : "serial number not unique";
-        port.Description = DescribePort(properties);
+        const char* note = port.Properties.Serial.empty() ? "no serial number" : "serial number not unique";
+        port.Description = DescribePort(port.Properties, shared ? note : "");
     }
 }
 

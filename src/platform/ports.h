@@ -18,7 +18,6 @@ struct TPortProperties {
     std::string Vendor;
     std::string Serial;
     std::string Driver;
-    std::string Note; // why the port is not named by its by-id link
 };
 
 // Which device a port is, so that a device coming back is told from an identical one. Adapters
@@ -55,7 +54,8 @@ struct TPortInfo {
 
 // "Model (Vendor, Serial, Note) — /dev/node"; without a model "Serial port (Vendor, Serial, driver,
 // Note) — ...". Parts that are not known are left out. The text is safe to print (PrintableText).
-std::string DescribePort(const TPortProperties& Port);
+// Note says why a port is not named by its by-id link.
+std::string DescribePort(const TPortProperties& Port, const std::string& Note = {});
 
 // The text with every byte that is not printable text written as \xNN: control bytes, DEL,
 // C1 controls, line separators and bidirectional overrides, and bytes of invalid UTF-8. Device

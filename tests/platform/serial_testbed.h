@@ -9,7 +9,6 @@
 //   node's pseudo-terminal in the client's place.
 // - Removing a device leaves its pseudo-terminal's master open, so an open descriptor would never
 //   see the hang-up that an unplugged adapter gives. Unplug closes the master.
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -21,53 +20,50 @@
 #include <sys/socket.h>
 #include <umockdev.h>
 #include <unistd.h>
-#include <vector>
 
 namespace qorvel::test {
 
 // Set, the next message the program receives is dropped and the receive fails with ENOBUFS, as when
-// the udev monitor's socket buffer overflows. (The monitor is the tests' only reader of messages.)
+// the udev monitor's socket buffer overflows (the monitor is the tests' only reader of messages).
 inline std::atomic<bool> gLoseNextMessage{false};
 
 struct Adapter {
-    std::string UsbPath;   // the USB device under /sys/devices
-    std::string Interface; // its interface, the tty's carrier
-    std::string ByIdLink;  // the links udev makes, without "/dev/"
-    std::string ByPathLink;
+    std::string UsbPath;    // the USB device under /sys/devices
+    std::string Interface;  // its interface, the tty's carrier
+    std::string ByIdLink;   // the link udev makes, without "/dev/"
     std::string Properties; // udev properties of the tty ("E: ..." lines)
+    std::string ByPathLink;
 };
 
 // An FTDI cable: ttyUSBn, driver ftdi_sio.
 inline Adapter FtdiAdapter() {
     return {"/devices/pci0000:00/0000:00:14.0/usb1/1-2", "1-2:1.0",
             "serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
-            "serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0",
             "E: ID_VENDOR=FTDI\nE: ID_VENDOR_ENC=FTDI\nE: ID_VENDOR_ID=0403\n"
             "E: ID_MODEL=FT232R_USB_UART\nE: ID_MODEL_ENC=FT232R\\x20USB\\x20UART\nE: ID_MODEL_ID=6001\n"
             "E: ID_SERIAL=FTDI_FT232R_USB_UART_A50285BI\nE: ID_SERIAL_SHORT=A50285BI\n"
-            "E: ID_USB_DRIVER=ftdi_sio\nE: ID_USB_INTERFACE_NUM=00\n"};
+            "E: ID_USB_DRIVER=ftdi_sio\nE: ID_USB_INTERFACE_NUM=00\n",
+            "serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0"};
 }
 
 // A CDC-ACM board: ttyACMn, driver cdc_acm.
 inline Adapter AcmAdapter() {
     return {"/devices/pci0000:00/0000:00:14.0/usb1/1-3", "1-3:1.0",
             "serial/by-id/usb-Raspberry_Pi_Pico_E660C06213753A2A-if00",
-            "serial/by-path/pci-0000:00:14.0-usb-0:3:1.0",
             "E: ID_VENDOR=Raspberry_Pi\nE: ID_VENDOR_ENC=Raspberry\\x20Pi\nE: ID_VENDOR_ID=2e8a\n"
             "E: ID_MODEL=Pico\nE: ID_MODEL_ENC=Pico\nE: ID_MODEL_ID=000a\n"
             "E: ID_SERIAL=Raspberry_Pi_Pico_E660C06213753A2A\nE: ID_SERIAL_SHORT=E660C06213753A2A\n"
-            "E: ID_USB_DRIVER=cdc_acm\nE: ID_USB_INTERFACE_NUM=00\n"};
+            "E: ID_USB_DRIVER=cdc_acm\nE: ID_USB_INTERFACE_NUM=00\n",
+            "serial/by-path/pci-0000:00:14.0-usb-0:3:1.0"};
 }
 
-// A CH340 cable, which has no serial number: every one of them gets the same by-id link, and only
-// the USB socket (Port, "4" for usb1/1-4) tells two apart.
+// A CH340 cable, without a serial number: only the USB socket (Port "4" for usb1/1-4) tells two apart.
 inline Adapter Ch340Adapter(const std::string& Port) {
     return {"/devices/pci0000:00/0000:00:14.0/usb1/1-" + Port, "1-" + Port + ":1.0",
             "serial/by-id/usb-1a86_USB_Serial-if00-port0",
-            "serial/by-path/pci-0000:00:14.0-usb-0:" + Port + ":1.0-port0",
-            "E: ID_VENDOR=1a86\nE: ID_VENDOR_ENC=1a86\nE: ID_VENDOR_ID=1a86\n"
-            "E: ID_MODEL=USB_Serial\nE: ID_MODEL_ENC=USB\\x20Serial\nE: ID_MODEL_ID=7523\n"
-            "E: ID_SERIAL=1a86_USB_Serial\nE: ID_USB_DRIVER=ch341\nE: ID_USB_INTERFACE_NUM=00\n"};
+            "E: ID_VENDOR=1a86\nE: ID_VENDOR_ID=1a86\nE: ID_MODEL=USB_Serial\nE: ID_MODEL_ID=7523\n"
+            "E: ID_USB_DRIVER=ch341\nE: ID_USB_INTERFACE_NUM=00\n",
+            "serial/by-path/pci-0000:00:14.0-usb-0:" + Port + ":1.0-port0"};
 }
 
 class SerialTestbed {
@@ -99,16 +95,19 @@ public:
             "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n\n" + "P: " + tty + "\nN: " + Node +
             "\nS: " + A.ByIdLink + "\nS: " + A.ByPathLink + "\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/" + Node +
             "\nE: DEVLINKS=/dev/" + A.ByIdLink + " /dev/" + A.ByPathLink + "\n" + A.Properties;
-        // A link that a twin holds now goes to the newcomer, as udev does.
-        RemoveLink(A.ByIdLink);
+        // A twin's by-id link goes to the newcomer, as udev does.
+        gchar* root = umockdev_testbed_get_root_dir(FBed);
+        ::unlink((std::string(root) + "/dev/" + A.ByIdLink).c_str());
+        g_free(root);
         AddRecord(record);
-        // A client reaches the handler by the name it opened, the node or a link.
+        // A client reaches the handler by the name it opened, the node or the link.
         Attach("/dev/" + Node);
         Attach("/dev/" + A.ByIdLink);
         Attach("/dev/" + A.ByPathLink);
         FUsbOf[tty] = usb;
         FInterfaceOf[tty] = A.Interface;
-        FLinksOf[tty] = {A.ByIdLink, A.ByPathLink};
+        FLinkOf[tty] = A.ByIdLink;
+        FPathLinkOf[tty] = A.ByPathLink;
         FNodeOf[tty] = "/dev/" + Node;
         return "/sys" + tty;
     }
@@ -139,25 +138,9 @@ public:
         const std::string bus = std::string(root) + "/sys/bus/usb/devices/";
         ::unlink((bus + usb.substr(usb.rfind('/') + 1)).c_str());
         ::unlink((bus + FInterfaceOf.at(tty)).c_str());
+        ::unlink((std::string(root) + "/dev/" + FLinkOf.at(tty)).c_str());
+        ::unlink((std::string(root) + "/dev/" + FPathLinkOf.at(tty)).c_str());
         g_free(root);
-        const std::vector<std::string> links = FLinksOf.at(tty);
-        FLinksOf.erase(tty);
-        for (const std::string& link : links) {
-            RemoveLink(link);
-            // A twin still present takes the link back.
-            for (const auto& [other, its] : FLinksOf)
-                if (std::find(its.begin(), its.end(), link) != its.end()) {
-                    // Relative, as udev makes it: inside the sandbox's /dev.
-                    std::string target = FNodeOf.at(other).substr(5);
-                    for (const char c : link)
-                        if (c == '/') target = "../" + target;
-                    gchar* dir = umockdev_testbed_get_root_dir(FBed);
-                    const int made = ::symlink(target.c_str(), (std::string(dir) + "/dev/" + link).c_str());
-                    g_free(dir);
-                    if (made != 0) throw std::runtime_error("symlink " + link);
-                    break;
-                }
-        }
         // The testbed still owns the descriptor number and closes it at the end: put a harmless
         // file in its place, which closes the master.
         if (master >= 0) {
@@ -173,12 +156,6 @@ public:
     UMockdevTestbed* Bed() const { return FBed; }
 
 private:
-    void RemoveLink(const std::string& Link) {
-        gchar* root = umockdev_testbed_get_root_dir(FBed);
-        ::unlink((std::string(root) + "/dev/" + Link).c_str());
-        g_free(root);
-    }
-
     void Attach(const std::string& Dev) {
         GError* error = nullptr;
         // A re-plugged adapter brings back the same link: the old attachment goes first.
@@ -204,7 +181,8 @@ private:
     std::map<std::string, std::string> FUsbOf;
     std::map<std::string, std::string> FNodeOf;
     std::map<std::string, std::string> FInterfaceOf;
-    std::map<std::string, std::vector<std::string>> FLinksOf;
+    std::map<std::string, std::string> FLinkOf;
+    std::map<std::string, std::string> FPathLinkOf;
 };
 
 } // namespace qorvel::test
