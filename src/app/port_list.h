@@ -3,7 +3,6 @@
 // monitor's socket, which the application's event loop serves (no polling, no thread).
 #include <QObject>
 #include <memory>
-#include <string_view>
 #include <vector>
 
 #include "platform/ports.h"
