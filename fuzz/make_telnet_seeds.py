@@ -45,6 +45,10 @@ SEEDS = {
     "refusals": neg(WONT, BINARY) + neg(DONT, BINARY) + neg(DONT, COMPORT) + neg(DO, 24)
     + neg(WILL, 31) + neg(WILL, BINARY) + neg(WONT, BINARY) + b"\r\x00x",
     "truncated_tail": opening + answers[:-1],
+    # More requests than the answers' room (chosen by the first byte) holds.
+    "request_flood": opening + neg(DO, 24) * 400 + sub(100) * 60 + neg(WILL, SGA) + neg(WONT, SGA) * 2,
+    "absurd_answers": opening + sub(101, 0xFF, 0xFF, 0xFF, 0xFF) + sub(101, 0, 0, 0, 0)
+    + sub(101, 1, 0x31, 0x2D, 1) + sub(102, 9) + sub(103, 6) + sub(104, 0) + sub(105, 3),
 }
 
 os.makedirs(OUT, exist_ok=True)

@@ -1,7 +1,8 @@
 // Fuzz harness of the Telnet/RFC 2217 client. The input is used twice:
 // - as arbitrary server bytes, fed to the client whole and in pieces of input-chosen sizes: the
 //   data, the wire answers and the reported settings and events must not depend on the pieces,
-//   and no more data can come out than went in;
+//   no more data can come out than went in, and the answers stay within their room and within a
+//   few bytes per byte in;
 // - as the data a device sends: a server-side encoding with negotiations, commands and
 //   subnegotiations interleaved at input-chosen places is parsed, and exactly the input must come
 //   back, byte for byte (in binary and in NVT mode).
@@ -65,16 +66,26 @@ DCB AskedDcb() {
     return dcb;
 }
 
-// Feeds `data` to a fresh client in pieces whose sizes come from `choices` (none: whole).
+// Answers any one input byte may cause at most (a 6-byte signature request gets 21 bytes).
+constexpr size_t kAnswersPerByte = 4;
+
+// Feeds `data` to a fresh client in pieces whose sizes come from `choices` (none: whole), with
+// room for answers that the first byte chooses.
 TClientRun RunClient(const uint8_t* data, size_t size, TChoices* choices) {
     TClientRun run;
     TComPortClient client(run.Wire);
     client.Start();
     client.PushSettings(AskedDcb());
+    const size_t ours = run.Wire.size();
+    const size_t room = size > 0 ? size_t(data[0]) * 4 : 0;
+    client.SetAnswerRoom(room);
     size_t at = 0;
     while (at < size) {
         const size_t piece = choices ? std::min<size_t>(size - at, 1 + choices->Next(17)) : size;
         client.Receive(data + at, piece, run.Data);
+        Check(run.Wire.size() - ours <= room, "answers beyond their room");
+        Check(run.Wire.size() - ours <= kAnswersPerByte * (at + piece),
+              "more answers than the requests ask for");
         run.Events |= client.TakeEvents();
         run.Errors |= client.TakeErrors();
         at += piece;
@@ -127,7 +138,9 @@ void RoundTrip(const uint8_t* data, size_t size, bool binary) {
     size_t at = 0;
     while (at < wire.size()) {
         const size_t piece = std::min<size_t>(wire.size() - at, 1 + choices.Next(64));
-        parser.Feed(wire.data() + at, piece, out, ignore);
+        // A reader with a full queue takes the commands first: nothing may change by that.
+        const size_t taken = parser.FeedControl(wire.data() + at, piece, ignore);
+        parser.Feed(wire.data() + at + taken, piece - taken, out, ignore);
         at += piece;
     }
     Check(out.size() == size, "round trip: a data byte was lost or invented");

@@ -111,6 +111,22 @@ void TParser::Feed(const std::uint8_t* bytes, std::size_t size, std::vector<std:
     }
 }
 
+bool TParser::IsData(std::uint8_t c) const {
+    switch (FState) {
+    case TState::Data: return c != IAC && !(FAfterCr && c == kNUL && !FBinary);
+    case TState::Command: return c == IAC; // doubled IAC
+    default: return false;                 // option byte, subnegotiation body
+    }
+}
+
+std::size_t TParser::FeedControl(const std::uint8_t* bytes, std::size_t size, THandler& handler) {
+    std::vector<std::uint8_t> none; // stays empty: no byte fed here is data
+    std::size_t n = 0;
+    for (; n < size && !IsData(bytes[n]); ++n)
+        Feed(bytes + n, 1, none, handler);
+    return n;
+}
+
 void AppendEscaped(const std::uint8_t* bytes, std::size_t size, bool binary,
                    std::vector<std::uint8_t>& wire) {
     const std::uint8_t* p = bytes;

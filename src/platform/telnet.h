@@ -62,8 +62,13 @@ public:
     // goes to `handler`. A sequence split across pieces is completed by the next call.
     void Feed(const std::uint8_t* bytes, std::size_t size, std::vector<std::uint8_t>& data,
               THandler& handler);
+    // Like Feed, but stops before the first byte that would be data and returns how many bytes it
+    // took: a reader whose data queue is full still takes the commands at the head of the stream.
+    std::size_t FeedControl(const std::uint8_t* bytes, std::size_t size, THandler& handler);
 
 private:
+    bool IsData(std::uint8_t c) const;
+
     enum class TState : std::uint8_t {
         Data,      // plain data
         Command,   // after IAC

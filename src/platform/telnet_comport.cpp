@@ -17,6 +17,11 @@ bool AcceptServers(std::uint8_t option) {
 
 constexpr std::string_view kSignature = "Qorvel Terminal";
 
+// Wire sizes of our answers: IAC verb option; IAC SB option command ... IAC SE around a value
+// without IACs.
+constexpr std::size_t kNegotiationSize = 3;
+constexpr std::size_t kSubnegotiationFrame = 6;
+
 // Every line condition we can report; the server sends none until asked (the mask starts at 0).
 constexpr std::uint8_t kLineStateMask = kLineBreak | kLineFraming | kLineParity | kLineOverrun;
 
@@ -73,6 +78,7 @@ void TComPortClient::OnNegotiation(std::uint8_t verb, std::uint8_t option) {
     const std::uint8_t no = his ? DONT : WONT;
     if (verb == WILL || verb == DO) {
         if (q == TQ::No) {
+            if (!TakeAnswerRoom(kNegotiationSize)) return;
             const bool accept = his ? AcceptServers(option) : AcceptOurs(option);
             if (accept) q = TQ::Yes;
             AppendNegotiation(accept ? yes : no, option, FWire);
@@ -80,11 +86,14 @@ void TComPortClient::OnNegotiation(std::uint8_t verb, std::uint8_t option) {
             q = TQ::Yes; // the answer to our own request
         }
     } else {
-        if (q == TQ::Yes) AppendNegotiation(no, option, FWire); // confirm the switch-off
+        if (q == TQ::Yes) { // confirm the switch-off
+            if (!TakeAnswerRoom(kNegotiationSize)) return;
+            AppendNegotiation(no, option, FWire);
+        }
         q = TQ::No;
     }
     UpdateBinary();
-    if (ComPort() && !wasComPort) {
+    if (ComPort() && !wasComPort && TakeAnswerRoom(kSubnegotiationFrame + 1)) {
         const std::uint8_t mask = kLineStateMask;
         SendComPort(kCpSetLineStateMask, {&mask, 1});
     }
@@ -97,7 +106,8 @@ void TComPortClient::OnSubnegotiation(std::span<const std::uint8_t> body) {
 void TComPortClient::OnComPort(std::uint8_t command, std::span<const std::uint8_t> value) {
     switch (command) { // the subcommands without a value
     case kCpSignature + kCpServerOffset:
-        if (value.empty()) // the server asks who we are; with a text it tells who it is
+        // The server asks who we are; with a text it tells who it is.
+        if (value.empty() && TakeAnswerRoom(kSubnegotiationFrame + kSignature.size()))
             SendComPort(kCpSignature,
                         {reinterpret_cast<const std::uint8_t*>(kSignature.data()), kSignature.size()});
         return;
@@ -112,20 +122,25 @@ void TComPortClient::OnComPort(std::uint8_t command, std::span<const std::uint8_
         if (value.size() >= 4) {
             const std::uint32_t baud = std::uint32_t(value[0]) << 24 | std::uint32_t(value[1]) << 16 |
                                        std::uint32_t(value[2]) << 8 | value[3];
-            if (baud != 0) FBaud = baud;
+            if (baud == 0 || baud > kMaxAnsweredBaud) break; // no rate: taken for no answer
+            FBaud = baud;
             FAwaiting &= ~kAwaitBaud;
         }
         break;
+    // Values outside the ranges below are taken for no answer, like an absurd rate.
     case kCpSetDataSize + kCpServerOffset: // SET-DATASIZE answer: 5 to 8
-        if (v >= 5 && v <= 8) FDataSize = v;
+        if (v < 5 || v > 8) break;
+        FDataSize = v;
         FAwaiting &= ~kAwaitDataSize;
         break;
     case kCpSetParity + kCpServerOffset: // SET-PARITY answer: 1 none, 2 odd, 3 even, 4 mark, 5 space
-        if (v >= 1 && v <= 5) FParity = v;
+        if (v < 1 || v > 5) break;
+        FParity = v;
         FAwaiting &= ~kAwaitParity;
         break;
     case kCpSetStopSize + kCpServerOffset: // SET-STOPSIZE answer: 1, 2, or 3 for 1.5
-        if (v >= 1 && v <= 3) FStopSize = v;
+        if (v < 1 || v > 3) break;
+        FStopSize = v;
         FAwaiting &= ~kAwaitStopSize;
         break;
     case kCpSetControl + kCpServerOffset: // SET-CONTROL answer: the state now in force
@@ -195,6 +210,30 @@ void TComPortClient::Receive(const std::uint8_t* bytes, std::size_t size, std::v
     FPurgeMark.reset();
     FParser.Feed(bytes, size, data, *this);
     FData = nullptr;
+}
+
+std::size_t TComPortClient::ReceiveControl(const std::uint8_t* bytes, std::size_t size,
+                                           std::vector<std::uint8_t>& data) {
+    FData = &data;
+    FPurgeMark.reset();
+    const std::size_t taken = FParser.FeedControl(bytes, size, *this);
+    FData = nullptr;
+    return taken;
+}
+
+bool TComPortClient::TakeAnswerRoom(std::size_t size) {
+    if (size > FAnswerRoom) {
+        FAnswersDropped = true;
+        return false;
+    }
+    FAnswerRoom -= size;
+    return true;
+}
+
+bool TComPortClient::TakeAnswersDropped() {
+    const bool dropped = FAnswersDropped;
+    FAnswersDropped = false;
+    return dropped;
 }
 
 std::optional<std::size_t> TComPortClient::TakeReceivePurgeMark() {

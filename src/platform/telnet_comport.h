@@ -7,6 +7,7 @@
 #include "platform/telnet.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -46,6 +47,9 @@ inline constexpr std::uint8_t kCtlOutFlowDcd = 17;
 inline constexpr std::uint8_t kCtlInFlowDtr = 18;
 inline constexpr std::uint8_t kCtlOutFlowDsr = 19;
 
+// Baud rate answers above this are taken for no answer: no serial line runs faster.
+inline constexpr std::uint32_t kMaxAnsweredBaud = 20'000'000;
+
 // NOTIFY-LINESTATE bits.
 inline constexpr std::uint8_t kLineBreak = 16;
 inline constexpr std::uint8_t kLineFraming = 8;
@@ -79,6 +83,16 @@ public:
 
     // The next piece of the server's stream; data bytes are appended to `data`.
     void Receive(const std::uint8_t* bytes, std::size_t size, std::vector<std::uint8_t>& data);
+    // Takes the piece only up to its first data byte and returns how many bytes it took: for a
+    // reader whose data queue is full. `data` is not changed; purge marks refer to its end.
+    std::size_t ReceiveControl(const std::uint8_t* bytes, std::size_t size, std::vector<std::uint8_t>& data);
+
+    // Bytes the answers to the server's requests (negotiations, signature requests) may add to the
+    // wire from now on; a request whose answer does not fit is dropped as if it never came, so a
+    // server that asks without reading cannot make us queue without bound. Unlimited until set.
+    void SetAnswerRoom(std::size_t bytes) { FAnswerRoom = bytes; }
+    // A request was dropped for want of room since the last call.
+    bool TakeAnswersDropped();
     // Data bytes to the server, escaped.
     void Send(const std::uint8_t* bytes, std::size_t size);
 
@@ -115,6 +129,7 @@ private:
     void OnModemState(std::uint8_t state);
     void SendComPort(std::uint8_t command, std::span<const std::uint8_t> value);
     void SendControl(std::uint8_t value) { SendComPort(kCpSetControl, {&value, 1}); }
+    bool TakeAnswerRoom(std::size_t size);
     void UpdateBinary();
 
     enum : std::uint8_t { // bits of FAwaiting
@@ -127,6 +142,8 @@ private:
 
     std::vector<std::uint8_t>& FWire;
     std::vector<std::uint8_t>* FData = nullptr; // the data vector during Receive
+    std::size_t FAnswerRoom = SIZE_MAX;
+    bool FAnswersDropped = false;
     TParser FParser;
     std::array<TQ, 256> FUs{};  // options on our side
     std::array<TQ, 256> FHim{}; // options on the server's side
