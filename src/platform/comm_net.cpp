@@ -7,11 +7,13 @@
 #include <cctype>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <resolv.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <thread>
@@ -27,12 +29,21 @@ using namespace wait;
 // keeps the rest and TCP slows the server down.
 constexpr std::size_t kMinInputQueue = 64 * 1024;
 constexpr std::size_t kReadChunk = 64 * 1024;
+// Socket bytes one call reads at most: commands fill no queue, so a flood of them would otherwise
+// keep a call (and the device's lock) for as long as it lasts.
+constexpr std::size_t kPumpBudget = 4 * kReadChunk;
 // Escaped bytes the socket has not taken yet; WriteFile waits while this much is pending.
 constexpr std::size_t kOutputLimit = 64 * 1024;
-// A host that stops answering is noticed within about keep-alive idle + count x interval.
+// Answers to the server's requests that it has not read yet. Past this, requests go unanswered;
+// a server that goes on asking without room for the answers for kNetAnswerLimitMs (or asked and
+// then stopped reading) is broken, and the port is lost.
+constexpr std::size_t kAnswerLimit = 4 * 1024;
+// A host that stops answering is noticed within about keep-alive idle + count x interval, or,
+// while data we sent is unacknowledged, within the user time-out.
 constexpr int kKeepAliveIdleS = 10;
 constexpr int kKeepAliveIntervalS = 5;
 constexpr int kKeepAliveCount = 3;
+constexpr unsigned kUserTimeoutMs = 20000;
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() &&
@@ -47,10 +58,10 @@ constexpr std::string_view kTcpScheme = "tcp://";
 
 class TNetCommDevice final : public TCommDevice {
 public:
-    TNetCommDevice(int socket, int wakeFd, int dataFd, int replyFd, bool rfc2217);
+    TNetCommDevice(int socket, int wakeFd, int dataFd, int sessionFd, bool rfc2217, TDeadline openDeadline);
     ~TNetCommDevice() override;
 
-    bool Negotiate(TDeadline deadline);
+    bool Negotiate();
 
     bool GetCommState(DCB& dcb) override;
     bool SetCommState(const DCB& dcb) override;
@@ -76,13 +87,21 @@ private:
     std::size_t OutPending() const { return FOut.size() - FOutHead; }
     bool Suspended() const { return FSession && FSession->Suspended(); }
     bool ComPort() const { return FSession && FSession->ComPort(); }
-    short SocketEvents(bool wantInput) const {
-        return short((wantInput ? POLLIN : 0) | (OutPending() > 0 ? POLLOUT : 0));
-    }
+    // Nothing more can be read until the queue has room: it is full and the socket's next byte is
+    // data (on raw TCP every byte is).
+    bool InputBlocked() const { return Queued() >= QueueCap() && (!FSession || FHeadIsData); }
+    pollfd SocketPoll(bool wantInput) const;
+    bool Sleep(std::unique_lock<std::mutex>& lock, pollfd* fds, nfds_t count, TDeadline deadline);
+    bool SleepForServer(std::unique_lock<std::mutex>& lock, pollfd* fds, nfds_t count, TDeadline deadline);
+    void SignalSession();
+    void ClearSession();
+    void RoomMade();
+    std::size_t AnswersPending();
     bool AwaitServer(std::unique_lock<std::mutex>& lock, bool (telnet::TComPortClient::*owed)() const);
-    void Pump(bool ignoreCap);
+    void Pump();
     void Flush();
-    void Serve(short revents, bool ignoreCap);
+    void Serve(short revents);
+    void CheckAnswerStall();
     std::size_t TakeQueued(std::uint8_t* to, std::size_t count);
     void MarkGone(int error);
     bool FailGone();
@@ -90,8 +109,12 @@ private:
     const int FSocket;
     TEventWait FWait;   // under FLock; woken for a mask change, events or output from other threads
     TInputQueue FInput; // under FLock
-    const int FReplyFd; // wakes a settings push waiting for the server's answers
+    // Wakes a wait for the server (answers, a resume) when another call read the socket or took
+    // from a full queue, so that the wait may read on.
+    const int FSessionFd;
     std::unique_ptr<telnet::TComPortClient> FSession; // null for raw TCP
+    // Until then the device is being opened: answers the server does not give in time fail the open.
+    const TDeadline FOpenDeadline;
 
     std::mutex FLock;
     DCB FDcb{};
@@ -100,15 +123,25 @@ private:
     std::uint32_t FOutQueueSize = 0;
     std::vector<std::uint8_t> FOut; // wire bytes not yet taken by the socket
     std::size_t FOutHead = 0;
-    bool FAwaitingReplies = false;
+    std::uint64_t FWireTaken = 0; // wire bytes the socket has taken since the connection began
+    // Where answers lie in the wire stream ([begin, end) in FWireTaken's count), oldest first.
+    std::deque<std::pair<std::uint64_t, std::uint64_t>> FAnswerRuns;
+    // Answers were dropped, and every read since brought requests that found no room; the port is
+    // lost when this passes.
+    TDeadline FAnswerStall;
+    bool FHeadIsData = false; // the last read found data at the socket's head and no room for it
+    bool FHungUp = false;     // poll() reported a hang-up or an error on the socket
+    unsigned FSessionWaiters = 0;
+    bool FSessionSignalled = false;
     std::atomic<bool> FGone{false};
     int FGoneError = 0;
     std::uint32_t FEvents = 0; // events not yet reported by WaitCommEvent
     std::uint32_t FErrors = 0; // CE_* flags gathered since the last ClearCommError
 };
 
-TNetCommDevice::TNetCommDevice(int socket, int wakeFd, int dataFd, int replyFd, bool rfc2217)
-    : FSocket(socket), FWait(wakeFd), FInput(dataFd), FReplyFd(replyFd) {
+TNetCommDevice::TNetCommDevice(int socket, int wakeFd, int dataFd, int sessionFd, bool rfc2217,
+                               TDeadline openDeadline)
+    : FSocket(socket), FWait(wakeFd), FInput(dataFd), FSessionFd(sessionFd), FOpenDeadline(openDeadline) {
     if (rfc2217) FSession = std::make_unique<telnet::TComPortClient>(FOut);
     FDcb.DCBlength = kDcbLength;
     FDcb.BaudRate = 9600;
@@ -126,7 +159,7 @@ TNetCommDevice::~TNetCommDevice() {
     close(FSocket);
     close(FWait.WakeFd());
     close(FInput.DataFd());
-    close(FReplyFd);
+    close(FSessionFd);
 }
 
 void TNetCommDevice::MarkGone(int error) {
@@ -135,7 +168,8 @@ void TNetCommDevice::MarkGone(int error) {
     FGone = true;
     // Waiters that do not watch the socket's input (queue full, output only) must hear it too.
     FWait.Wake();
-    SignalFd(FReplyFd);
+    SignalFd(FSessionFd);
+    FSessionSignalled = true;
 }
 
 bool TNetCommDevice::FailGone() {
@@ -143,30 +177,101 @@ bool TNetCommDevice::FailGone() {
     return false;
 }
 
-// Moves what the socket holds through the Telnet layer into our queue. With `ignoreCap` it reads
-// past a full queue: a caller waiting for the server's answers cannot wait for the reader.
-void TNetCommDevice::Pump(bool ignoreCap) {
+void TNetCommDevice::SignalSession() {
+    if (FSessionWaiters == 0 || FSessionSignalled) return;
+    SignalFd(FSessionFd);
+    FSessionSignalled = true;
+}
+
+void TNetCommDevice::ClearSession() {
+    if (!FSessionSignalled || FGone) return;
+    ClearFd(FSessionFd);
+    FSessionSignalled = false;
+}
+
+// The waits may read the socket again.
+void TNetCommDevice::RoomMade() {
+    FWait.Wake();
+    SignalSession();
+}
+
+// The socket's entry for poll(): input unless blocked, output while bytes are pending. A hang-up
+// is seen only by reading, so while the data before it cannot be taken the socket stays out, or
+// poll() would return at once for ever.
+pollfd TNetCommDevice::SocketPoll(bool wantInput) const {
+    if (InputBlocked() && FHungUp) return {-1, 0, 0};
+    return {FSocket, short((wantInput && !InputBlocked() ? POLLIN : 0) | (OutPending() > 0 ? POLLOUT : 0)),
+            0};
+}
+
+// PollReleased that also returns when the answer stall's limit passes.
+bool TNetCommDevice::Sleep(std::unique_lock<std::mutex>& lock, pollfd* fds, nfds_t count,
+                           TDeadline deadline) {
+    return PollReleased(lock, fds, count, Earlier(deadline, FAnswerStall));
+}
+
+// Sleep for a caller that waits for the server and polls FSessionFd among `fds`.
+bool TNetCommDevice::SleepForServer(std::unique_lock<std::mutex>& lock, pollfd* fds, nfds_t count,
+                                    TDeadline deadline) {
+    ++FSessionWaiters;
+    const bool ok = Sleep(lock, fds, count, deadline);
+    --FSessionWaiters;
+    return ok;
+}
+
+std::size_t TNetCommDevice::AnswersPending() {
+    while (!FAnswerRuns.empty() && FAnswerRuns.front().second <= FWireTaken)
+        FAnswerRuns.pop_front();
+    std::size_t pending = 0;
+    for (const auto& [begin, end] : FAnswerRuns)
+        pending += std::size_t(end - std::max(begin, FWireTaken));
+    return pending;
+}
+
+void TNetCommDevice::CheckAnswerStall() {
+    if (Passed(FAnswerStall)) MarkGone(ETIMEDOUT);
+}
+
+// Moves what the socket holds through the Telnet layer into our queue, never past the queue's
+// cap and at most kPumpBudget socket bytes per call. With the queue full, the commands at the head
+// of the stream are still taken (a resume, an answer); data waits in the socket.
+void TNetCommDevice::Pump() {
     std::uint8_t chunk[kReadChunk];
     std::size_t start = Queued();
-    while (!FGone && (ignoreCap || Queued() < QueueCap())) {
-        const std::size_t room = ignoreCap ? sizeof chunk : std::min(QueueCap() - Queued(), sizeof chunk);
-        const ssize_t n = recv(FSocket, chunk, room, MSG_DONTWAIT);
+    const std::size_t wireBefore = FOut.size();
+    if (FSession) FSession->SetAnswerRoom(kAnswerLimit - std::min(kAnswerLimit, AnswersPending()));
+    std::size_t budget = kPumpBudget;
+    while (!FGone && budget > 0) {
+        const std::size_t room = QueueCap() - std::min(QueueCap(), Queued());
+        if (room == 0 && !FSession) break;
+        // A full queue: look first, and take only the commands.
+        const int peek = room == 0 ? MSG_PEEK : 0;
+        const ssize_t n = recv(FSocket, chunk, std::min({room == 0 ? kReadChunk : room, kReadChunk, budget}),
+                               MSG_DONTWAIT | peek);
         if (n > 0) {
+            std::size_t taken = std::size_t(n);
             FInput.Compact();
             std::vector<std::uint8_t>& bytes = FInput.Bytes();
-            if (FSession) {
-                FSession->Receive(chunk, std::size_t(n), bytes);
-                if (const auto mark = FSession->TakeReceivePurgeMark()) {
-                    bytes.erase(bytes.begin() + std::ptrdiff_t(FInput.Head()),
-                                bytes.begin() + std::ptrdiff_t(*mark));
-                    start = 0;
-                }
-            } else {
+            if (!FSession) {
                 bytes.insert(bytes.end(), chunk, chunk + n);
+            } else if (!peek) {
+                FSession->Receive(chunk, taken, bytes);
+            } else if ((taken = FSession->ReceiveControl(chunk, taken, bytes)) > 0) {
+                [[maybe_unused]] const ssize_t dropped = recv(FSocket, chunk, taken, MSG_DONTWAIT);
             }
+            if (const auto mark = FSession ? FSession->TakeReceivePurgeMark() : std::nullopt) {
+                bytes.erase(bytes.begin() + std::ptrdiff_t(FInput.Head()),
+                            bytes.begin() + std::ptrdiff_t(*mark));
+                if (Queued() == 0) FInput.Clear();
+                start = 0;
+            }
+            budget -= std::min(budget, taken);
+            FHeadIsData = taken < std::size_t(n);
+            if (FHeadIsData) break;
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
+        FHeadIsData = false;
         if (n == 0)
             MarkGone(ECONNRESET); // the server closed the connection
         else if (errno != EAGAIN && errno != EWOULDBLOCK)
@@ -182,10 +287,25 @@ void TNetCommDevice::Pump(bool ignoreCap) {
         FInput.Signal();
     }
     if (FSession) {
+        if (FOut.size() > wireBefore) {
+            const std::uint64_t begin = FWireTaken + (wireBefore - FOutHead);
+            const std::uint64_t end = begin + (FOut.size() - wireBefore);
+            if (!FAnswerRuns.empty() && FAnswerRuns.back().second == begin)
+                FAnswerRuns.back().second = end;
+            else
+                FAnswerRuns.emplace_back(begin, end);
+        }
+        if (!FSession->TakeAnswersDropped()) {
+            if (budget < kPumpBudget) FAnswerStall.reset(); // every request read was answered
+        } else if (!FAnswerStall) {
+            FAnswerStall = After(kNetAnswerLimitMs);
+            FWait.Wake(); // a sleeping event wait takes up the stall's limit
+        }
         FEvents |= FSession->TakeEvents();
         FErrors |= FSession->TakeErrors();
-        if (FAwaitingReplies) SignalFd(FReplyFd);
+        if (budget < kPumpBudget) SignalSession();
         Flush(); // negotiation answers
+        CheckAnswerStall();
     }
     if (FEvents & FWait.Mask()) FWait.Wake();
 }
@@ -196,6 +316,7 @@ void TNetCommDevice::Flush() {
         const ssize_t n = send(FSocket, FOut.data() + FOutHead, OutPending(), MSG_DONTWAIT | MSG_NOSIGNAL);
         if (n > 0) {
             FOutHead += std::size_t(n);
+            FWireTaken += std::uint64_t(n);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -212,33 +333,33 @@ void TNetCommDevice::Flush() {
 }
 
 // Acts on what poll() reported for the socket.
-void TNetCommDevice::Serve(short revents, bool ignoreCap) {
-    // A hang-up is only seen by reading, also when the queue is full.
-    if (revents & (POLLHUP | POLLERR)) ignoreCap = true;
-    if (revents & (POLLIN | POLLHUP | POLLERR)) Pump(ignoreCap);
+void TNetCommDevice::Serve(short revents) {
+    if (revents & (POLLIN | POLLHUP | POLLERR)) Pump();
+    if (revents & (POLLHUP | POLLERR)) FHungUp = true;
     if (revents & POLLOUT) Flush();
+    CheckAnswerStall();
 }
 
 std::size_t TNetCommDevice::TakeQueued(std::uint8_t* to, std::size_t count) {
     const bool wasFull = Queued() >= QueueCap();
     const std::size_t n = FInput.Take(to, count);
-    if (wasFull && n > 0) FWait.Wake(); // the event wait may read the socket again
+    if (wasFull && n > 0) RoomMade();
     return n;
 }
 
-bool TNetCommDevice::Negotiate(TDeadline deadline) {
+bool TNetCommDevice::Negotiate() {
     std::unique_lock lock(FLock);
     FSession->Start();
     Flush();
     while (!FSession->Negotiated()) {
         if (FGone) return FailGone();
-        if (Passed(deadline)) {
+        if (Passed(FOpenDeadline)) {
             SetLastError(ETIMEDOUT);
             return false;
         }
-        pollfd p{FSocket, SocketEvents(true), 0};
-        if (!PollReleased(lock, &p, 1, deadline)) return false;
-        Serve(p.revents, true);
+        pollfd p = SocketPoll(true);
+        if (!Sleep(lock, &p, 1, FOpenDeadline)) return false;
+        Serve(p.revents);
     }
     return true;
 }
@@ -269,42 +390,35 @@ bool TNetCommDevice::SetCommState(const DCB& dcb) {
     return true;
 }
 
-// Sends what is pending and waits, at most kNetAnswerLimitMs, until the server has answered
-// what `owed` asks about. Reads past a full queue: the reader may be the one waiting here.
+// Sends what is pending and waits, at most kNetAnswerLimitMs and while opening no longer than the
+// open may take, until the server has answered what `owed` asks about.
 bool TNetCommDevice::AwaitServer(std::unique_lock<std::mutex>& lock,
                                  bool (telnet::TComPortClient::*owed)() const) {
     Flush();
-    const TDeadline deadline = After(kNetAnswerLimitMs);
-    FAwaitingReplies = true;
-    ClearFd(FReplyFd);
-    bool ok = true;
-    while (((*FSession).*owed)()) {
-        if (FGone) {
-            ok = FailGone();
-            break;
-        }
+    const bool opening = FOpenDeadline && !Passed(FOpenDeadline);
+    const TDeadline deadline = Earlier(After(kNetAnswerLimitMs), opening ? FOpenDeadline : std::nullopt);
+    for (;;) {
+        ClearSession();
+        if (!((*FSession).*owed)()) return true;
+        if (FGone) return FailGone();
         if (Passed(deadline)) {
+            if (opening) MarkGone(ETIMEDOUT); // an open the server does not complete has failed
             SetLastError(ETIMEDOUT);
-            ok = false;
-            break;
+            return false;
         }
-        pollfd fds[2] = {{FSocket, SocketEvents(true), 0}, {FReplyFd, POLLIN, 0}};
-        if (!PollReleased(lock, fds, 2, deadline)) {
-            ok = false;
-            break;
-        }
-        if (fds[1].revents) ClearFd(FReplyFd);
-        Serve(fds[0].revents, true);
+        pollfd fds[2] = {SocketPoll(true), {FSessionFd, POLLIN, 0}};
+        if (!SleepForServer(lock, fds, 2, deadline)) return false;
+        Serve(fds[0].revents);
     }
-    FAwaitingReplies = false;
-    return ok;
 }
 
 bool TNetCommDevice::SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) {
     std::lock_guard lock(FLock);
     if (FGone) return FailGone();
+    const bool wasFull = Queued() >= QueueCap();
     FInQueueSize = inQueue;
     FOutQueueSize = outQueue;
+    if (wasFull && Queued() < QueueCap()) RoomMade();
     return true;
 }
 
@@ -313,13 +427,17 @@ bool TNetCommDevice::PurgeComm(std::uint32_t flags) {
     if (flags & PURGE_RXCLEAR) {
         const bool wasFull = Queued() >= QueueCap();
         FInput.Clear();
-        if (wasFull) FWait.Wake();
+        if (wasFull) RoomMade();
     }
     // Our own pending bytes mix data with protocol and are few; the server's buffers are purged,
     // and what it sent before its answer goes too, so nothing older than the call is read later.
     if (ComPort() && (flags & (PURGE_RXCLEAR | PURGE_TXCLEAR))) {
+        // A server that still owes the answer to an earlier purge is not waited for again.
+        const bool givenUp = FSession->AwaitingPurge();
         FSession->Purge(flags & PURGE_RXCLEAR, flags & PURGE_TXCLEAR);
-        return AwaitServer(lock, &telnet::TComPortClient::AwaitingPurge);
+        if (!givenUp) return AwaitServer(lock, &telnet::TComPortClient::AwaitingPurge);
+        if (!FGone) Flush();
+        return FGone ? FailGone() : true;
     }
     return true;
 }
@@ -346,7 +464,7 @@ bool TNetCommDevice::SetCommTimeouts(const COMMTIMEOUTS& timeouts) {
 bool TNetCommDevice::ClearCommError(std::uint32_t* errors, COMSTAT* stat) {
     std::lock_guard lock(FLock);
     if (!FGone) {
-        Pump(false);
+        Pump();
         Flush();
     }
     if (errors) *errors = FErrors;
@@ -386,14 +504,13 @@ TWaitResult TNetCommDevice::WaitCommEvent(std::uint32_t& eventMask, const TStopE
             SetLastError(FGoneError);
             return FWait.Finish(TWaitResult::wrFailed);
         }
-        pollfd fds[3] = {
-            {FSocket, SocketEvents(Queued() < QueueCap()), 0}, {FWait.WakeFd(), POLLIN, 0}, {-1, POLLIN, 0}};
+        pollfd fds[3] = {SocketPoll(true), {FWait.WakeFd(), POLLIN, 0}, {-1, POLLIN, 0}};
         if (stop) fds[2].fd = stop->Fd();
-        if (!PollReleased(lock, fds, 3, std::nullopt)) return FWait.Finish(TWaitResult::wrFailed);
+        if (!Sleep(lock, fds, 3, std::nullopt)) return FWait.Finish(TWaitResult::wrFailed);
         if (fds[2].revents) return FWait.Finish(TWaitResult::wrStopped);
         if (FWait.MaskChanged()) return FWait.Finish(TWaitResult::wrReady);
         if (fds[1].revents) FWait.ClearWake();
-        Serve(fds[0].revents, false);
+        Serve(fds[0].revents);
     }
 }
 
@@ -407,7 +524,7 @@ bool TNetCommDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_t& 
         const std::size_t before = read;
         read += std::uint32_t(TakeQueued(to + read, count - read));
         if (read < count && !FGone) {
-            Pump(false);
+            Pump();
             read += std::uint32_t(TakeQueued(to + read, count - read));
         }
         if (read == count) break;
@@ -419,9 +536,9 @@ bool TNetCommDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_t& 
         if (plan.IntervalMs != 0 && read > before) interval = After(plan.IntervalMs);
         const TDeadline deadline = Earlier(plan.Total, interval);
         if (Passed(deadline)) break;
-        pollfd fds[2] = {{FSocket, SocketEvents(true), 0}, {FInput.DataFd(), POLLIN, 0}};
-        if (!PollReleased(lock, fds, 2, deadline)) return false;
-        Serve(short(fds[0].revents & ~POLLIN), false); // input is read at the top of the loop
+        pollfd fds[2] = {SocketPoll(true), {FInput.DataFd(), POLLIN, 0}};
+        if (!Sleep(lock, fds, 2, deadline)) return false;
+        Serve(short(fds[0].revents & ~POLLIN)); // input is read at the top of the loop
     }
     return true;
 }
@@ -433,9 +550,13 @@ bool TNetCommDevice::WriteFile(const void* buffer, std::uint32_t count, std::uin
     std::unique_lock lock(FLock);
     const TDeadline deadline = PlanWrite(FTimeouts, count, limitMs);
     for (;;) {
+        ClearSession();
         if (FGone) return FailGone();
         Flush();
-        while (written < count && OutPending() < kOutputLimit && !Suspended() && !FGone) {
+        // The limit is checked also while the socket keeps taking: escaping and sending a large
+        // block takes time of its own.
+        while (written < count && OutPending() < kOutputLimit && !Suspended() && !FGone &&
+               !Passed(deadline)) {
             const std::size_t n = std::min<std::size_t>(count - written, kOutputLimit - OutPending());
             if (FSession)
                 FSession->Send(from + written, n);
@@ -446,10 +567,13 @@ bool TNetCommDevice::WriteFile(const void* buffer, std::uint32_t count, std::uin
         }
         if (FGone) return FailGone();
         if (written == count || Passed(deadline)) break;
-        // Room comes with the socket taking bytes, or with the server's resume.
-        pollfd p{FSocket, SocketEvents(Suspended()), 0};
-        if (!PollReleased(lock, &p, 1, deadline)) return false;
-        Serve(p.revents, false);
+        // Room comes with the socket taking bytes, or with the server's resume, which another call
+        // may read.
+        const bool suspended = Suspended();
+        pollfd fds[2] = {SocketPoll(suspended), {suspended ? FSessionFd : -1, POLLIN, 0}};
+        if (!(suspended ? SleepForServer(lock, fds, 2, deadline) : Sleep(lock, fds, 2, deadline)))
+            return false;
+        Serve(fds[0].revents);
     }
     // The event wait goes on sending what the socket has not taken yet.
     if (OutPending() > 0) FWait.Wake();
@@ -460,16 +584,16 @@ TWaitResult TNetCommDevice::WaitForInput(std::uint32_t timeoutMs) {
     const TDeadline deadline = timeoutMs == INFINITE ? std::nullopt : After(timeoutMs);
     std::unique_lock lock(FLock);
     for (;;) {
-        if (Queued() == 0 && !FGone) Pump(false);
+        if (Queued() == 0 && !FGone) Pump();
         if (Queued() > 0) return TWaitResult::wrReady;
         if (FGone) {
             SetLastError(FGoneError);
             return TWaitResult::wrFailed;
         }
         if (Passed(deadline)) return TWaitResult::wrTimeout;
-        pollfd fds[2] = {{FSocket, SocketEvents(true), 0}, {FInput.DataFd(), POLLIN, 0}};
-        if (!PollReleased(lock, fds, 2, deadline)) return TWaitResult::wrFailed;
-        Serve(short(fds[0].revents & ~POLLIN), false);
+        pollfd fds[2] = {SocketPoll(true), {FInput.DataFd(), POLLIN, 0}};
+        if (!Sleep(lock, fds, 2, deadline)) return TWaitResult::wrFailed;
+        Serve(short(fds[0].revents & ~POLLIN));
     }
 }
 
@@ -477,6 +601,7 @@ TWaitResult TNetCommDevice::WaitForOutputRoom(std::uint32_t timeoutMs) {
     const TDeadline deadline = timeoutMs == INFINITE ? std::nullopt : After(timeoutMs);
     std::unique_lock lock(FLock);
     for (;;) {
+        ClearSession();
         if (!FGone) Flush();
         if (FGone) {
             SetLastError(FGoneError);
@@ -484,26 +609,33 @@ TWaitResult TNetCommDevice::WaitForOutputRoom(std::uint32_t timeoutMs) {
         }
         if (OutPending() < kOutputLimit && !Suspended()) return TWaitResult::wrReady;
         if (Passed(deadline)) return TWaitResult::wrTimeout;
-        pollfd p{FSocket, SocketEvents(Suspended()), 0};
-        if (!PollReleased(lock, &p, 1, deadline)) return TWaitResult::wrFailed;
-        Serve(p.revents, false);
+        const bool suspended = Suspended();
+        pollfd fds[2] = {SocketPoll(suspended), {suspended ? FSessionFd : -1, POLLIN, 0}};
+        if (!(suspended ? SleepForServer(lock, fds, 2, deadline) : Sleep(lock, fds, 2, deadline)))
+            return TWaitResult::wrFailed;
+        Serve(fds[0].revents);
     }
 }
 
 // ---- Connecting ------------------------------------------------------------------------------
 
 // getaddrinfo has no time limit of its own; a name lookup runs on its own thread, which is left
-// to finish alone when the limit passes first.
+// to finish alone when the limit passes first. The resolver's own limits are kept short there,
+// so that such a thread (and its socket) ends about when the open gives up.
 struct TLookup {
     std::mutex Lock;
     std::condition_variable Done;
     bool Finished = false;
     int Result = EAI_AGAIN;
+    int Error = 0; // errno of the looking-up thread, for EAI_SYSTEM
     addrinfo* List = nullptr;
     ~TLookup() {
         if (List) freeaddrinfo(List);
     }
 };
+
+constexpr int kResolverTryS = 1; // per query and name server
+constexpr int kResolverTries = 1;
 
 std::shared_ptr<TLookup> Resolve(const TNetPortName& name, TDeadline deadline) {
     auto lookup = std::make_shared<TLookup>();
@@ -513,28 +645,48 @@ std::shared_ptr<TLookup> Resolve(const TNetPortName& name, TDeadline deadline) {
     // Address literals need no lookup.
     lookup->Result = getaddrinfo(name.Host.c_str(), name.Port.c_str(), &hints, &lookup->List);
     if (lookup->Result != EAI_NONAME) {
+        lookup->Error = errno;
         lookup->Finished = true;
         return lookup;
     }
     hints.ai_flags = AI_NUMERICSERV;
     try {
         std::thread([lookup, hints, host = name.Host, port = name.Port] {
+            if (res_init() == 0) { // this thread's resolver state
+                _res.retrans = kResolverTryS;
+                _res.retry = kResolverTries;
+            }
             addrinfo* list = nullptr;
             const int result = getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
+            const int error = errno;
             std::lock_guard lock(lookup->Lock);
             lookup->Result = result;
+            lookup->Error = error;
             lookup->List = list;
             lookup->Finished = true;
             lookup->Done.notify_all();
         }).detach();
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& e) {
         lookup->Finished = true;
         lookup->Result = EAI_SYSTEM;
+        lookup->Error = e.code().value();
         return lookup;
     }
     std::unique_lock lock(lookup->Lock);
     lookup->Done.wait_until(lock, *deadline, [&] { return lookup->Finished; });
     return lookup;
+}
+
+// Sets the last error for a lookup that gave no address.
+void SetLookupError(const TLookup& lookup, const std::string& host) {
+    if (!lookup.Finished)
+        SetLastError(ETIMEDOUT);
+    else if (lookup.Result == EAI_SYSTEM)
+        SetLastError(lookup.Error);
+    else if (lookup.Result == EAI_MEMORY)
+        SetLastError(ENOMEM);
+    else
+        SetLastError(ENXIO, "Unknown host " + host);
 }
 
 int ConnectOne(const addrinfo& address, TDeadline deadline, int& error) {
@@ -571,6 +723,8 @@ void TuneSocket(int fd) {
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepAliveIdleS, sizeof kKeepAliveIdleS);
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepAliveIntervalS, sizeof kKeepAliveIntervalS);
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveCount, sizeof kKeepAliveCount);
+    // Keep-alive probes wait while sent data is unacknowledged; this bounds that case too.
+    setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &kUserTimeoutMs, sizeof kUserTimeoutMs);
 }
 
 } // namespace
@@ -627,7 +781,7 @@ std::unique_ptr<TCommDevice> OpenNetworkPort(std::string_view name) {
     {
         std::lock_guard lock(lookup->Lock);
         if (!lookup->Finished || lookup->Result != 0) {
-            SetLastError(!lookup->Finished ? ETIMEDOUT : lookup->Result == EAI_SYSTEM ? errno : EHOSTUNREACH);
+            SetLookupError(*lookup, parsed->Host);
             return nullptr;
         }
         int error = EHOSTUNREACH;
@@ -641,16 +795,16 @@ std::unique_ptr<TCommDevice> OpenNetworkPort(std::string_view name) {
     TuneSocket(fd);
     const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     const int dataFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    const int replyFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd < 0 || dataFd < 0 || replyFd < 0) {
+    const int sessionFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd < 0 || dataFd < 0 || sessionFd < 0) {
         const int error = errno;
-        for (int f : {fd, wakeFd, dataFd, replyFd})
+        for (int f : {fd, wakeFd, dataFd, sessionFd})
             if (f >= 0) close(f);
         SetLastError(error);
         return nullptr;
     }
-    auto device = std::make_unique<TNetCommDevice>(fd, wakeFd, dataFd, replyFd, parsed->Rfc2217);
-    if (parsed->Rfc2217 && !device->Negotiate(deadline)) {
+    auto device = std::make_unique<TNetCommDevice>(fd, wakeFd, dataFd, sessionFd, parsed->Rfc2217, deadline);
+    if (parsed->Rfc2217 && !device->Negotiate()) {
         const int error = GetLastError();
         device.reset();
         SetLastError(error);

@@ -11,9 +11,12 @@
 
 namespace qorvel::platform {
 
-// Resolving, connecting and (for rfc2217://) the option negotiation of one open, together.
+// Resolving, connecting and (for rfc2217://) the option negotiation of one open, together; the
+// answers the server owes until then (settings and purge at open) must come within it too, or the
+// connection counts as lost.
 inline constexpr std::uint32_t kNetConnectLimitMs = 5000;
-// The server's answers to pushed line settings.
+// The server's answers to pushed line settings and purges; also how long a server may go on
+// asking for answers it leaves unread before the connection counts as lost.
 inline constexpr std::uint32_t kNetAnswerLimitMs = 3000;
 
 struct TNetPortName {
@@ -28,7 +31,8 @@ bool IsNetworkPortName(std::string_view name);
 std::optional<TNetPortName> ParseNetPortName(std::string_view name);
 
 // Connects to a network port; null on failure with the last error set (ETIMEDOUT when the server
-// took longer than kNetConnectLimitMs).
+// took longer than kNetConnectLimitMs; ENXIO, with the text "Unknown host NAME", for a name that
+// was not found).
 std::unique_ptr<TCommDevice> OpenNetworkPort(std::string_view name);
 
 } // namespace qorvel::platform

@@ -13,6 +13,7 @@ namespace qorvel::platform {
 
 namespace {
 thread_local int tLastError = 0;
+thread_local std::string tLastErrorText;
 } // namespace
 
 bool operator==(const DCB& a, const DCB& b) {
@@ -24,9 +25,15 @@ int GetLastError() {
 }
 void SetLastError(int error) {
     tLastError = error;
+    tLastErrorText.clear();
+}
+void SetLastError(int error, std::string text) {
+    tLastError = error;
+    tLastErrorText = std::move(text);
 }
 
 std::string SystemErrorText(int error) {
+    if (error == tLastError && !tLastErrorText.empty()) return tLastErrorText;
     char buffer[256];
     // The GNU strerror_r returns the text, which need not be in the buffer.
     return strerror_r(error, buffer, sizeof buffer);

@@ -148,6 +148,9 @@ inline constexpr std::uint32_t INFINITE = 0xFFFFFFFFu;
 
 int GetLastError();
 void SetLastError(int error);
+// Sets the last error with a text that says more than the number's (the host name that is not
+// known); SystemErrorText gives it for that number on this thread until the next SetLastError.
+void SetLastError(int error, std::string text);
 // The system's text for an error number (strerror).
 std::string SystemErrorText(int error);
 
