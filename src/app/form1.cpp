@@ -605,7 +605,9 @@ void TForm1::ShowState() {
     QString text;
     if (!COM->Opened()) {
         text = FReconnectPath.empty() ? QStringLiteral("Disconnected")
-                                      : QStringLiteral("Reconnecting to %1").arg(FromBytes(FReconnectPath));
+                                      : QStringLiteral("%1  Reconnecting (attempt %2)")
+                                            .arg(FromBytes(FReconnectPath))
+                                            .arg(FReconnectAttempt + 1);
     } else {
         static constexpr char kParity[] = {'N', 'O', 'E', 'M', 'S'};
         static constexpr const char* kStopBits[] = {"1", "1.5", "2"};

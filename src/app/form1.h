@@ -212,6 +212,7 @@ private:
     // The status bar's left part: port, line settings and what the window is doing.
     void ShowState();
     QLabel* FStateText = nullptr;
+    int FReconnectAttempt = 0; // opens tried since the port was lost
     // The help page in a window of the program's own, made at its first showing.
     QWidget* FHelpWindow = nullptr;
     QString HelpPage() const;

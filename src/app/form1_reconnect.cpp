@@ -42,6 +42,7 @@ bool TForm1::WaitForPort(const std::string& Reason) {
     COM->CloseDevice();
     Disconnect(); // the log stays
     FReconnectPath = FPort.Path;
+    FReconnectAttempt = 0;
     // Only OK in the dialog ends the wait; Cancel's defaults do not.
     connect(FForm2, &TForm2::SettingsKept, this, &TForm1::SettingsKept, Qt::UniqueConnection);
     FRetryDelay = FFirstRetryDelay;
@@ -51,6 +52,7 @@ bool TForm1::WaitForPort(const std::string& Reason) {
         WriteNotice(FReconnectPath + " lost (" + Reason + "), trying to open it again");
         RetryLater();
     }
+    ShowState();
     return true;
 }
 
@@ -93,16 +95,21 @@ void TForm1::RetryPort() {
 
 bool TForm1::Reopen(const std::string& Name, const std::string& Shown, std::string& Failure) {
     COM->SetDeviceName(Name);
+    ++FReconnectAttempt;
     try {
         if (!COM->OpenDevice()) Failure = "not opened";
     } catch (const std::exception& e) {
         Failure = e.what();
     }
-    if (!Failure.empty()) return false;
+    if (!Failure.empty()) {
+        ShowState();
+        return false;
+    }
     StopReconnect();
     Button1->setText(QStringLiteral("Disconnect"));
     SetConnectedControls(true);
     WriteNotice("Reconnected to " + Shown);
+    ShowState();
     return true;
 }
 
@@ -119,6 +126,7 @@ void TForm1::RetryLater() {
 void TForm1::StopReconnect() {
     FReconnectPath.clear();
     if (FRetryTimer) FRetryTimer->stop();
+    ShowState();
 }
 
 void TForm1::SettingsKept() {

@@ -9,7 +9,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
 #include <ctime>
 #include <fcntl.h>
@@ -323,6 +325,9 @@ TEST_F(ReconnectTest, NetworkPortTriedUntilTheServerIsBack) {
         QTest::qWait(1500);
         EXPECT_LT(double(std::clock() - cpu) / CLOCKS_PER_SEC, 0.15)
             << "CPU seconds while the server is down";
+        const QString state = Form.StatusBar1->findChild<QLabel*>("StateText")->text();
+        EXPECT_TRUE(state.startsWith(QString::fromStdString(server.Url() + "  Reconnecting (attempt ")))
+            << state.toStdString();
         if (!comesBack) test::RunAsEvent(&Form, [&] { Form.Button1Click(); });
         ASSERT_TRUE(start());
         EXPECT_EQ(WaitUntil([&] { return Form.COM->Opened(); }, 4000), comesBack);
