@@ -206,38 +206,6 @@ TEST(ViewScrollBar, BackRowsExtendTheRange) {
     v.Grab();
 }
 
-TEST(ViewScrollBar, AResizeHoldsThePositionInTheNewRange) {
-    struct TCase {
-        const char* Name;
-        int ScrollTo;
-        int ShownRows; // the new height in whole rows of 12 pixels
-        int TopLine, Maximum;
-    };
-    // 25 rows, 9 back rows in use; 100 pixels show 8 rows, so positions run -9..17.
-    const TCase cases[] = {
-        {"all rows shown: the top", 12, 25, 0, 0},
-        {"taller: the end of the shorter range", 12, 20, 5, 5},
-        {"smaller: kept", 12, 4, 12, 21},
-        {"in the back rows: kept", -5, 25, -5, 0},
-    };
-    for (const TCase& c : cases) {
-        SCOPED_TRACE(c.Name);
-        TProbeVT v;
-        v.SetLineHeight(12);
-        v.SetBackRows(10);
-        v.WriteText("\x1b[25;1H" + std::string(9, '\n'));
-        ASSERT_NO_FATAL_FAILURE(ShowSettled(v));
-        v.ScrollTo(c.ScrollTo);
-        ASSERT_EQ(v.TopLine(), c.ScrollTo);
-        v.resize(v.width(), 4 + c.ShownRows * 12 + 4);
-        QCoreApplication::processEvents();
-        EXPECT_EQ(v.TopLine(), c.TopLine);
-        EXPECT_EQ(v.ScrollBar()->minimum(), -9);
-        EXPECT_EQ(v.ScrollBar()->maximum(), c.Maximum);
-        EXPECT_EQ(v.ScrollBar()->value(), c.TopLine);
-    }
-}
-
 // --- properties ----------------------------------------------------------------------------------
 
 TEST(ViewProperties, RowsAndColsClearOnlyWhenTheyChange) {
