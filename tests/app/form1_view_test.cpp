@@ -121,17 +121,13 @@ TEST_F(Form1ViewTest, FollowCursorShowsTheNewestRowWholeWhereverTheBorderIs) {
     }
 }
 
-TEST_F(Form1ViewTest, ScrollBackKeepsTheNewestLinesUpToItsCount) {
-    Form->SetScrollBackRows(2500);
+TEST_F(Form1ViewTest, ScrollBackSetsTheTerminalsBackRows) {
+    // Which lines the back rows keep and drop is the engine's (ScreenBackRows in engine_screen_test).
     Form->ScrollBack1->setChecked(true);
-    std::string text = "\x1b[2J\x1b[H";
-    for (int i = 0; i < 4000; ++i)
-        text += "line " + std::to_string(i) + "\r\n";
-    Form->Terminal2->WriteText(text);
-    // 3976 lines left the screen; the newest 2499 stay (one back row is the spare).
-    const TScreen& screen = *Form->Terminal2->Screen();
-    EXPECT_EQ(screen.FFirstBackRow, -2499);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(screen.GetLine(-2499)->Txt), 10), "line 1477 ");
+    Form->SetScrollBackRows(2500);
+    EXPECT_EQ(Form->Terminal2->BackRows(), 2500);
+    Form->ScrollBack1->setChecked(false);
+    EXPECT_EQ(Form->Terminal2->BackRows(), 0);
 }
 
 TEST_F(Form1ViewTest, KeysToDeviceSendsTypedKeysWhileConnected) {
