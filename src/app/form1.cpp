@@ -187,6 +187,9 @@ void TForm1::AttachDialogs(TForm2* Settings, TForm3* About) {
     // Owned by the main window, a dialog stays over it and has no task-bar entry of its own.
     for (QDialog* dialog : std::initializer_list<QDialog*>{Settings, About})
         if (dialog) dialog->setParent(this, dialog->windowFlags());
+    if (!Settings) return;
+    SetScrollBackRows(Settings->ScrollBackRows());
+    connect(Settings, &TForm2::SettingsKept, this, [this] { SetScrollBackRows(FForm2->ScrollBackRows()); });
 }
 
 TForm1::~TForm1() {
@@ -570,7 +573,9 @@ void TForm1::Button1Click() {
             RememberPort();
             Button1->setText(QString::fromLatin1(kDisconnectCaption));
             ShowState();
-            ShowMessageBox(TMessageKind::Plain, "Connected to " + texts.Com, this);
+            // Without the box, the status bar alone says so.
+            if (FForm2->ConfirmConnections())
+                ShowMessageBox(TMessageKind::Plain, "Connected to " + texts.Com, this);
             // The device may have been lost while the box was open; the controls follow the port.
             SetConnectedControls(COM->Opened());
             ShowState();

@@ -100,7 +100,9 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
         {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9", "COM10", "COM11", "COM12"},
         kDefaultCom);
     ComboBox2 = MakeBox(TabSheet1, "ComboBox2", 90, 48, 143,
-                        {"300", "600", "1200", "2400", "4800", "9600", "19200", "38400"}, kDefaultBaudrate);
+                        {"300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200",
+                         "230400", "460800", "921600"},
+                        kDefaultBaudrate);
     ComboBox6 = MakeBox(TabSheet1, "ComboBox6", 89, 79, 144, {"5", "6", "7", "8"}, kDefaultBits);
     ComboBox3 = MakeBox(TabSheet1, "ComboBox3", 88, 109, 145, {"None", "Odd", "Even"}, kDefaultParity);
     ComboBox4 = MakeBox(TabSheet1, "ComboBox4", 88, 141, 145, {"1", "2"}, kDefaultStopBits);
@@ -135,6 +137,7 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
     QWidget::setTabOrder(ComboBox4, ComboBox5);
     QWidget::setTabOrder(ComboBox5, Button1);
     CreateReconnectBox();
+    CreateTerminalPage();
     QWidget::setTabOrder(Button1, CheckBox1);
     QWidget::setTabOrder(CheckBox1, Button2);
     QWidget::setTabOrder(Button2, Button3);
@@ -153,6 +156,7 @@ void TForm2::ScaleLayout() {
     resize(scale(QSize(kClientWidth, kClientHeight)));
     scale.ScaleChildren(this);
     scale.ScaleChildren(TabSheet1);
+    scale.ScaleChildren(TabSheet2);
     // A box is as high as its font needs, as at the reference.
     for (QComboBox* box : {ComboBox1, ComboBox2, ComboBox6, ComboBox3, ComboBox4, ComboBox5})
         box->resize(box->width(), box->sizeHint().height());
@@ -195,6 +199,7 @@ void TForm2::Button1Click() {
     ComboBox4->setCurrentText(QString::fromLatin1(kDefaultStopBits));
     ComboBox5->setCurrentText(QString::fromLatin1(kDefaultFlowControl));
     CheckBox1->setChecked(false);
+    LoadTerminalDefaults();
 }
 
 void TForm2::Button2Click() {

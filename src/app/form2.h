@@ -9,6 +9,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QSpinBox;
 class QTabWidget;
 class QWidget;
 
@@ -48,6 +49,13 @@ public:
     void AttachPorts(TPortList* Ports);
     // "Reconnect automatically" (off by default).
     bool ReconnectAutomatically() const;
+    // The "Terminal" page: the "Connected to" box (on by default), and how many rows the terminal
+    // keeps above its screen while View > Scroll-back is on.
+    bool ConfirmConnections() const;
+    int ScrollBackRows() const;
+    static constexpr int kMinScrollBackRows = 1000;
+    static constexpr int kMaxScrollBackRows = 100000;
+    static constexpr int kDefaultScrollBackRows = 10000;
 
     QTabWidget* PageControl1;
     QWidget* TabSheet1;
@@ -67,6 +75,10 @@ public:
     QPushButton* Button2; // OK
     QPushButton* Button3; // Cancel
     QCheckBox* CheckBox1; // Reconnect automatically
+    QWidget* TabSheet2;   // Terminal
+    QCheckBox* CheckBox2; // Confirm connections with a message box
+    QLabel* Label7;
+    QSpinBox* SpinEdit1; // Scroll-back rows
 
 public slots:
     void Button1Click();
@@ -86,6 +98,8 @@ private:
     // Grows the reference layout with the font (font_scale.h); nothing moves at the reference font.
     void ScaleLayout();
     void CreateReconnectBox();
+    void CreateTerminalPage(); // form2_options.cpp
+    void LoadTerminalDefaults();
     void ShowPorts();
     void ComboBox1Picked(int Index);
 

@@ -1,3 +1,4 @@
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QFrame>
@@ -5,6 +6,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBlock>
@@ -82,9 +84,19 @@ void DialogsTest::form2Window() {
     QCOMPARE(form.font().pixelSize(), 13);
     auto* pages = Find<QTabWidget>(form, "PageControl1");
     QVERIFY(pages);
-    QCOMPARE(pages->count(), 1);
+    QCOMPARE(pages->count(), 2);
     QCOMPARE(pages->widget(0)->objectName(), QStringLiteral("TabSheet1"));
     QCOMPARE(pages->tabText(0), QStringLiteral("Port Settings"));
+    QCOMPARE(pages->tabText(1), QStringLiteral("Terminal"));
+    // The "Terminal" page starts at its defaults, and Load Defaults puts them back.
+    QVERIFY(form.ConfirmConnections());
+    QCOMPARE(form.ScrollBackRows(), 10000);
+    form.CheckBox2->setChecked(false);
+    form.SpinEdit1->setValue(200000);
+    QCOMPARE(form.ScrollBackRows(), 100000);
+    form.Button1Click();
+    QVERIFY(form.ConfirmConnections());
+    QCOMPARE(form.ScrollBackRows(), 10000);
 }
 
 // Where a label's size follows its text, only its top-left corner is checked (empty rectangle).
@@ -136,7 +148,8 @@ void DialogsTest::form2Boxes() {
         {"ComboBox2",
          {90, 48},
          143,
-         {"300", "600", "1200", "2400", "4800", "9600", "19200", "38400"},
+         {"300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200", "230400",
+          "460800", "921600"},
          "9600"},
         {"ComboBox6", {89, 79}, 144, {"5", "6", "7", "8"}, "8"},
         {"ComboBox3", {88, 109}, 145, {"None", "Odd", "Even"}, "None"},

@@ -729,7 +729,9 @@ TEST_F(Form1Test, ReceivedDataIsExpandedLoggedAndShownWithoutItsZeroBytes) {
 
 TEST_F(Form1Test, PromptGateAndTheStateInTheStatusBar) {
     const auto state = [&] { return Form->StatusBar1->findChild<QLabel*>("StateText")->text(); };
+    Settings.CheckBox2->setChecked(false); // no "Connected to" box: the status bar says it
     Connect();
+    EXPECT_TRUE(Boxes.empty());
     EXPECT_EQ(state(), "COM1  9600 8N1  Connected");
     Form->ComboBox4->setEditText("QLX7400>");
     Send("ver");

@@ -5,8 +5,10 @@
 #include <QAction>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTest>
 #include <tuple>
@@ -44,11 +46,11 @@ protected:
     std::unique_ptr<TForm1> Form;
 };
 
-TEST_F(Form1ViewTest, ViewMenuComesAfterSettingsAndTheStatusBarStaysEmpty) {
+TEST_F(Form1ViewTest, ViewMenuComesAfterSettingsAndTheStatusBarShowsTheState) {
     QStringList titles;
     for (QAction* a : Form->menuBar()->actions())
         titles << a->text();
-    EXPECT_EQ(titles, (QStringList{"File", "Settings", "View", "Help"}));
+    EXPECT_EQ(titles, (QStringList{"&File", "&Settings", "View", "&Help"}));
     QStringList items;
     for (QAction* a : Form->View1->actions())
         items << a->text();
@@ -62,7 +64,9 @@ TEST_F(Form1ViewTest, ViewMenuComesAfterSettingsAndTheStatusBarStaysEmpty) {
         if (a->isChecked()) sizes << a->text();
     EXPECT_EQ(sizes, QStringList{"5 x 12"});
     EXPECT_TRUE(Form->StatusBar1->currentMessage().isEmpty());
-    EXPECT_TRUE(Form->StatusBar1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size() <= 1);
+    const auto* state = Form->StatusBar1->findChild<QLabel*>("StateText");
+    ASSERT_NE(state, nullptr);
+    EXPECT_EQ(state->text(), "Disconnected");
 }
 
 TEST_F(Form1ViewTest, SplitterDefaultDragAndGrowth) {
@@ -124,7 +128,9 @@ TEST_F(Form1ViewTest, FollowCursorShowsTheNewestRowWholeWhereverTheBorderIs) {
 TEST_F(Form1ViewTest, ScrollBackSetsTheTerminalsBackRows) {
     // Which lines the back rows keep and drop is the engine's (ScreenBackRows in engine_screen_test).
     Form->ScrollBack1->setChecked(true);
-    Form->SetScrollBackRows(2500);
+    EXPECT_EQ(Form->Terminal2->BackRows(), 10000);
+    Settings.SpinEdit1->setValue(2500); // the settings dialog's count, kept with OK
+    Settings.Button2Click();
     EXPECT_EQ(Form->Terminal2->BackRows(), 2500);
     Form->ScrollBack1->setChecked(false);
     EXPECT_EQ(Form->Terminal2->BackRows(), 0);

@@ -1,0 +1,47 @@
+// The settings dialog's "Terminal" page: choices about the window rather than the line.
+#include <QCheckBox>
+#include <QLabel>
+#include <QSpinBox>
+#include <QTabWidget>
+
+#include "app/form2.h"
+
+namespace qorvel {
+
+void TForm2::CreateTerminalPage() {
+    TabSheet2 = new QWidget();
+    TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
+    PageControl1->addTab(TabSheet2, QStringLiteral("Terminal"));
+    TabSheet2->setAccessibleName(PageControl1->tabText(1));
+
+    CheckBox2 = new QCheckBox(QStringLiteral("Confirm connections with a message box"), TabSheet2);
+    CheckBox2->setObjectName(QStringLiteral("CheckBox2"));
+    CheckBox2->setGeometry(8, 16, 240, 17);
+    Label7 = new QLabel(QStringLiteral("Scroll-back rows:"), TabSheet2);
+    Label7->setObjectName(QStringLiteral("Label7"));
+    Label7->move(8, 50);
+    Label7->adjustSize();
+    SpinEdit1 = new QSpinBox(TabSheet2);
+    SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
+    SpinEdit1->setRange(kMinScrollBackRows, kMaxScrollBackRows);
+    SpinEdit1->setSingleStep(1000);
+    SpinEdit1->setGeometry(120, 46, 90, SpinEdit1->sizeHint().height());
+    Label7->setBuddy(SpinEdit1);
+    SpinEdit1->setAccessibleName(Label7->text());
+    LoadTerminalDefaults();
+}
+
+void TForm2::LoadTerminalDefaults() {
+    CheckBox2->setChecked(true);
+    SpinEdit1->setValue(kDefaultScrollBackRows);
+}
+
+bool TForm2::ConfirmConnections() const {
+    return CheckBox2->isChecked();
+}
+
+int TForm2::ScrollBackRows() const {
+    return SpinEdit1->value();
+}
+
+} // namespace qorvel
