@@ -19,6 +19,7 @@
 #include <thread>
 #include <time.h>
 #include <unistd.h>
+#include <vector>
 
 namespace qorvel::platform {
 namespace {
@@ -582,6 +583,22 @@ const THostileCase kHostileCases[] = {
          EXPECT_EQ(d.WaitForOutputRoom(1000), TWaitResult::wrReady);
      },
      3s, 300ms},
+    {"WriteKeepsItsLimitWhileTheServerReadsFast",
+     [](int fd) {
+         Agree(fd, true);
+         std::vector<char> sink(1 << 20);
+         while (recv(fd, sink.data(), sink.size(), 0) > 0) {
+         }
+     },
+     true,
+     [](TCommDevice& d, auto) {
+         const std::string block(128 << 20, '\xFF'); // more than the socket takes in the limit
+         std::uint32_t written = 0;
+         const auto start = TClock::now();
+         EXPECT_TRUE(d.WriteFile(block.data(), std::uint32_t(block.size()), written, 200));
+         EXPECT_LT(TClock::now() - start, 450ms);
+     },
+     2s, 2s},
     {"PurgeUnansweredWhileOpeningFailsTheOpen",
      [](int fd) {
          Agree(fd, true);
