@@ -686,7 +686,7 @@ void SetLookupError(const TLookup& lookup, const std::string& host) {
     else if (lookup.Result == EAI_MEMORY)
         SetLastError(ENOMEM);
     else
-        SetLastError(ENXIO, "Unknown host " + host);
+        SetLastError(EHOSTUNREACH, "Unknown host " + host); // the window shows the text, not the number
 }
 
 int ConnectOne(const addrinfo& address, TDeadline deadline, int& error) {

@@ -31,8 +31,8 @@ bool IsNetworkPortName(std::string_view name);
 std::optional<TNetPortName> ParseNetPortName(std::string_view name);
 
 // Connects to a network port; null on failure with the last error set (ETIMEDOUT when the server
-// took longer than kNetConnectLimitMs; ENXIO, with the text "Unknown host NAME", for a name that
-// was not found).
+// took longer than kNetConnectLimitMs; EHOSTUNREACH, with the text "Unknown host NAME" for
+// SystemErrorText, for a name that was not found).
 std::unique_ptr<TCommDevice> OpenNetworkPort(std::string_view name);
 
 } // namespace qorvel::platform

@@ -186,7 +186,7 @@ TEST(NetOpen, FailuresSetTheLastError) {
         {"tcp://127.0.0.1:99999", EINVAL, ""},
         {"tcp://127.0.0.1:" + std::to_string(refusedPort), ECONNREFUSED, ""},
         {silent.Name("rfc2217://"), ETIMEDOUT, ""},
-        {"tcp://nosuchhost.invalid:2000", ENXIO, "Unknown host nosuchhost.invalid"},
+        {"tcp://nosuchhost.invalid:2000", EHOSTUNREACH, "Unknown host nosuchhost.invalid"},
     };
     for (const auto& c : cases) {
         const auto start = TClock::now();
