@@ -121,10 +121,7 @@ public:
     // Both off at start: no back rows, and keys typed in the terminal view go nowhere.
     QAction* ScrollBack1 = nullptr;
     QAction* KeysToDevice1 = nullptr;
-    static constexpr int kMinScrollBackRows = 1000;
-    static constexpr int kMaxScrollBackRows = 100000;
-    // The back rows kept while Scroll-back is on, held in kMin..kMaxScrollBackRows; the terminal
-    // keeps at most what its model can hold besides the rows on screen.
+    // The back rows kept while Scroll-back is on, held in the settings dialog's range.
     int ScrollBackRows() const { return FScrollBackRows; }
     void SetScrollBackRows(int Rows);
 

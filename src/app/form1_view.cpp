@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "app/form1.h"
+#include "app/form2.h"
 #include "app/string_grid.h"
 #include "emulvt/emul_vt.h"
 #include "serial/xcomm.h"
@@ -74,7 +75,7 @@ void SendTyped(TXComm& COM, std::string_view Bytes) {
 } // namespace
 
 void TForm1::CreateViewMenu() {
-    View1 = new QMenu(QStringLiteral("View"), this);
+    View1 = new QMenu(QStringLiteral("&View"), this);
     View1->setObjectName(QStringLiteral("View1"));
     menuBar()->insertMenu(Help1->menuAction(), View1);
     // Alt+Shift with a letter is no key of the terminal view (Alt makes it a system key there) and
@@ -136,7 +137,7 @@ void TForm1::CreateViewMenu() {
 }
 
 void TForm1::SetScrollBackRows(int Rows) {
-    FScrollBackRows = std::clamp(Rows, kMinScrollBackRows, kMaxScrollBackRows);
+    FScrollBackRows = std::clamp(Rows, TForm2::kMinScrollBackRows, TForm2::kMaxScrollBackRows);
     if (ScrollBack1 && ScrollBack1->isChecked()) Terminal2->SetBackRows(FScrollBackRows);
 }
 

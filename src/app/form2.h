@@ -54,7 +54,8 @@ public:
     bool ConfirmConnections() const;
     int ScrollBackRows() const;
     static constexpr int kMinScrollBackRows = 1000;
-    static constexpr int kMaxScrollBackRows = 100000;
+    // The terminal holds 16,383 rows in all, the 25 on screen among them.
+    static constexpr int kMaxScrollBackRows = 16000;
     static constexpr int kDefaultScrollBackRows = 10000;
 
     QTabWidget* PageControl1;

@@ -93,7 +93,7 @@ void DialogsTest::form2Window() {
     QCOMPARE(form.ScrollBackRows(), 10000);
     form.CheckBox2->setChecked(false);
     form.SpinEdit1->setValue(200000);
-    QCOMPARE(form.ScrollBackRows(), 100000);
+    QCOMPARE(form.ScrollBackRows(), 16000);
     form.Button1Click();
     QVERIFY(form.ConfirmConnections());
     QCOMPARE(form.ScrollBackRows(), 10000);

@@ -50,7 +50,7 @@ TEST_F(Form1ViewTest, ViewMenuComesAfterSettingsAndTheStatusBarShowsTheState) {
     QStringList titles;
     for (QAction* a : Form->menuBar()->actions())
         titles << a->text();
-    EXPECT_EQ(titles, (QStringList{"&File", "&Settings", "View", "&Help"}));
+    EXPECT_EQ(titles, (QStringList{"&File", "&Settings", "&View", "&Help"}));
     QStringList items;
     for (QAction* a : Form->View1->actions())
         items << a->text();
