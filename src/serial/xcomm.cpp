@@ -78,6 +78,7 @@ std::uint8_t TCustomComm::GetLockState() {
 bool TCustomComm::OpenDevice() {
     if (Opened()) RaiseDeviceError(sDeviceAlreadyOpened, kErrAlreadyOpened);
     FLockFlags.store(0);
+    ResetCounters();
     std::unique_ptr<platform::TCommDevice> device = FApi.CreateFile(FDeviceName);
     if (!device) RaiseDeviceError(FormatCannotOpen(FDeviceName), kErrCannotOpen);
     FHandle = std::move(device);

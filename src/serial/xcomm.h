@@ -206,6 +206,10 @@ public:
     std::uint32_t ReadData(void* Buffer, std::uint32_t Count);
     std::uint32_t InQueueCount();
     std::uint32_t OutQueueCount();
+    // Bytes read and written since the port was opened or ResetCounters.
+    std::uint64_t BytesReceived() const { return FBytesReceived; }
+    std::uint64_t BytesSent() const { return FBytesSent; }
+    void ResetCounters() { FBytesReceived = FBytesSent = 0; }
 
     // ---- Pushing settings to the open device -----------------------------------------------
     bool UpdateDCB();
@@ -318,6 +322,8 @@ private:
     std::atomic<std::uint8_t> FLockFlags{0};
     std::atomic<bool> FDestroying{false};
     bool FClosing = false; // CloseDevice is under way (main thread only)
+    std::uint64_t FBytesReceived = 0;
+    std::uint64_t FBytesSent = 0;
     std::atomic<bool> FEventLoopFailed{false};
 };
 

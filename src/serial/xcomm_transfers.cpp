@@ -93,6 +93,7 @@ std::uint32_t TCustomComm::SendData(const void* Buffer, std::uint32_t Count, std
             HandleEvents(TDeviceEvents{TDeviceEvent::deOutEmpty});
             if (written > 0) {
                 result += written;
+                FBytesSent += written;
                 Count -= written;
                 position += written;
                 readyButIdle = false;
@@ -139,6 +140,7 @@ std::uint32_t TCustomComm::ReadData(void* Buffer, std::uint32_t Count, std::uint
             const std::uint32_t read =
                 ChunkRead(position, std::min(avail, Count), elapsed < Timeout ? Timeout - elapsed : 0);
             result += read;
+            FBytesReceived += read;
             Count -= read;
             position += read;
             if (read > 0) {
