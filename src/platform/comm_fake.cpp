@@ -1,5 +1,7 @@
 #include "platform/comm_fake.h"
 
+#include "platform/termios_map.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -15,10 +17,11 @@ namespace qorvel::platform {
 namespace {
 
 constexpr std::array<const char*, kFakeOpCount> kOpNames = {
-    "CreateFile",   "CloseHandle",       "GetCommState",    "SetCommState",    "SetupComm",
-    "PurgeComm",    "GetCommProperties", "GetCommTimeouts", "SetCommTimeouts", "ClearCommError",
-    "SetCommMask",  "GetCommMask",       "WaitCommEvent",   "ReadFile",        "WriteFile",
-    "WaitForInput", "WaitForOutputRoom",
+    "CreateFile",         "CloseHandle",        "GetCommState",    "SetCommState",    "SetupComm",
+    "PurgeComm",          "GetCommProperties",  "GetCommTimeouts", "SetCommTimeouts", "ClearCommError",
+    "SetCommMask",        "GetCommMask",        "WaitCommEvent",   "ReadFile",        "WriteFile",
+    "WaitForInput",       "WaitForOutputRoom",  "SetCommBreak",    "ClearCommBreak",  "EscapeCommFunction",
+    "GetCommModemStatus", "GetCommOutputLines",
 };
 
 } // namespace
@@ -63,6 +66,12 @@ struct TFakePort::TState {
     bool Open = false;
     int OpenCount = 0;
     bool Waiting = false;
+
+    std::vector<TFakeLineCall> LineCalls;
+    bool ModemLines = true;
+    bool Break = false;
+    bool Dtr = false, Rts = false;
+    std::uint32_t ModemInputs = 0;
 
     void Wake() {
         const std::uint64_t one = 1;
@@ -149,6 +158,44 @@ void TFakePort::HangUp() {
     std::lock_guard lock(F->Lock);
     F->Gone = true;
     F->Wake();
+}
+
+void TFakePort::SetModemInputs(std::uint32_t status) {
+    std::lock_guard lock(F->Lock);
+    const std::uint32_t changed = status ^ F->ModemInputs;
+    std::uint32_t events = 0;
+    if (changed & MS_CTS_ON) events |= EV_CTS;
+    if (changed & MS_DSR_ON) events |= EV_DSR;
+    if (changed & MS_RLSD_ON) events |= EV_RLSD;
+    if (changed & status & MS_RING_ON) events |= EV_RING;
+    F->ModemInputs = status;
+    F->PendingEvents |= events;
+    F->Wake();
+}
+
+void TFakePort::SetModemLinesSupported(bool supported) {
+    std::lock_guard lock(F->Lock);
+    F->ModemLines = supported;
+}
+
+std::vector<TFakeLineCall> TFakePort::LineCalls() const {
+    std::lock_guard lock(F->Lock);
+    return F->LineCalls;
+}
+
+bool TFakePort::BreakOn() const {
+    std::lock_guard lock(F->Lock);
+    return F->Break;
+}
+
+bool TFakePort::Dtr() const {
+    std::lock_guard lock(F->Lock);
+    return F->Dtr;
+}
+
+bool TFakePort::Rts() const {
+    std::lock_guard lock(F->Lock);
+    return F->Rts;
 }
 
 std::vector<std::string> TFakePort::Calls() const {
@@ -257,6 +304,9 @@ public:
         F.Dcb = dcb;
         F.DeviceStateSet = false;
         F.States.push_back(dcb);
+        const TModemLines lines = ModemLinesOf(dcb);
+        F.Dtr = lines.Dtr;
+        F.Rts = lines.Rts;
         return true;
     }
 
@@ -439,7 +489,60 @@ public:
         return ready() ? TWaitResult::wrReady : TWaitResult::wrTimeout;
     }
 
+    // A break only changes the line state: queued output stays where it is.
+    bool SetCommBreak() override {
+        return LineControl(TFakeOp::foSetCommBreak, 0, [&] { F.Break = true; });
+    }
+    bool ClearCommBreak() override {
+        return LineControl(TFakeOp::foClearCommBreak, 0, [&] { F.Break = false; });
+    }
+
+    bool EscapeCommFunction(std::uint32_t func) override {
+        if (func < SETRTS || func > CLRDTR) {
+            std::lock_guard lock(F.Lock);
+            F.LineCalls.push_back({TFakeOp::foEscapeCommFunction, func, std::chrono::steady_clock::now()});
+            F.Enter(TFakeOp::foEscapeCommFunction);
+            SetLastError(EINVAL);
+            return false;
+        }
+        return LineControl(TFakeOp::foEscapeCommFunction, func, [&] {
+            if (func == SETDTR || func == CLRDTR)
+                F.Dtr = func == SETDTR;
+            else
+                F.Rts = func == SETRTS;
+        });
+    }
+
+    bool GetCommModemStatus(std::uint32_t& status) override {
+        status = 0;
+        return LineControl(TFakeOp::foGetCommModemStatus, 0, [&] { status = F.ModemInputs; });
+    }
+
+    bool GetCommOutputLines(bool& dtr, bool& rts) override {
+        dtr = rts = false;
+        return LineControl(TFakeOp::foGetCommOutputLines, 0, [&] {
+            dtr = F.Dtr;
+            rts = F.Rts;
+        });
+    }
+
 private:
+    template <class TAction> bool LineControl(TFakeOp op, std::uint32_t func, TAction action) {
+        std::lock_guard lock(F.Lock);
+        F.LineCalls.push_back({op, func, std::chrono::steady_clock::now()});
+        if (F.Enter(op)) return false;
+        if (F.Gone) {
+            SetLastError(EIO);
+            return false;
+        }
+        if (!F.ModemLines) {
+            SetLastError(ENOTSUP);
+            return false;
+        }
+        action();
+        return true;
+    }
+
     std::shared_ptr<TFakePort> FPort; // keeps the state alive while open
     TFakePort::TState& F;
 };
@@ -473,6 +576,7 @@ std::unique_ptr<TCommDevice> TFakeCommApi::CreateFile(std::string_view name) {
     f.Gone = false;
     ++f.OpenCount;
     f.PendingEvents = 0;
+    f.Break = false;
     f.Changed.notify_all();
     return std::make_unique<TFakeCommDevice>(port);
 }

@@ -4,6 +4,7 @@
 // any operation on request with a chosen system error.
 #include "platform/commapi.h"
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -30,8 +31,21 @@ enum class TFakeOp : std::uint8_t {
     foWriteFile,
     foWaitForInput,
     foWaitForOutputRoom,
+    foSetCommBreak,
+    foClearCommBreak,
+    foEscapeCommFunction,
+    foGetCommModemStatus,
+    foGetCommOutputLines,
 };
-inline constexpr int kFakeOpCount = int(TFakeOp::foWaitForOutputRoom) + 1;
+inline constexpr int kFakeOpCount = int(TFakeOp::foGetCommOutputLines) + 1;
+
+// One line-control call as the fake received it, with its time, so a test can check a break's
+// length ("SetCommBreak", then "ClearCommBreak" 250 ms later).
+struct TFakeLineCall {
+    TFakeOp Op;
+    std::uint32_t Func; // the EscapeCommFunction code; 0 for the others
+    std::chrono::steady_clock::time_point At;
+};
 
 // The name an operation is recorded under in TFakePort::Calls ("SetCommState", ...).
 const char* FakeOpName(TFakeOp op);
@@ -64,6 +78,11 @@ public:
     void ClearFailures();
     // The device goes away: waits end failed, reads and writes fail with EIO.
     void HangUp();
+    // Sets the input lines (MS_* bits) and raises EV_CTS / EV_DSR / EV_RLSD for each line that
+    // changed and EV_RING when the ring indicator comes on, as the termios device does.
+    void SetModemInputs(std::uint32_t status);
+    // false: the port has no modem lines, every line-control call fails with ENOTSUP (a pty).
+    void SetModemLinesSupported(bool supported);
 
     // ---- records
     std::vector<std::string> Calls() const;
@@ -76,6 +95,10 @@ public:
     std::vector<std::uint32_t> Masks() const;                                // SetCommMask
     std::vector<std::uint32_t> ReadLimits() const;                           // limitMs of every ReadFile
     std::vector<std::uint32_t> WriteLimits() const;
+    std::vector<TFakeLineCall> LineCalls() const; // every line-control call, failed ones too
+    bool BreakOn() const;
+    bool Dtr() const; // the outputs: from the control block, then EscapeCommFunction
+    bool Rts() const;
     std::string Output() const; // every byte written
     std::size_t InputWaiting() const;
     bool IsOpen() const;

@@ -64,6 +64,29 @@ bool TStopEvent::IsSet() const {
 }
 
 TCommDevice::~TCommDevice() = default;
+
+namespace {
+bool NotSupported() {
+    SetLastError(ENOTSUP);
+    return false;
+}
+} // namespace
+
+bool TCommDevice::SetCommBreak() {
+    return NotSupported();
+}
+bool TCommDevice::ClearCommBreak() {
+    return NotSupported();
+}
+bool TCommDevice::EscapeCommFunction(std::uint32_t) {
+    return NotSupported();
+}
+bool TCommDevice::GetCommModemStatus(std::uint32_t&) {
+    return NotSupported();
+}
+bool TCommDevice::GetCommOutputLines(bool&, bool&) {
+    return NotSupported();
+}
 TCommApi::~TCommApi() = default;
 
 std::string DevicePath(std::string_view name) {

@@ -136,6 +136,18 @@ inline constexpr std::uint32_t EV_RX80FULL = 0x0400;
 inline constexpr std::uint32_t EV_EVENT1 = 0x0800;
 inline constexpr std::uint32_t EV_EVENT2 = 0x1000;
 
+// EscapeCommFunction codes.
+inline constexpr std::uint32_t SETRTS = 3;
+inline constexpr std::uint32_t CLRRTS = 4;
+inline constexpr std::uint32_t SETDTR = 5;
+inline constexpr std::uint32_t CLRDTR = 6;
+
+// Input-line bits of GetCommModemStatus.
+inline constexpr std::uint32_t MS_CTS_ON = 0x0010;
+inline constexpr std::uint32_t MS_DSR_ON = 0x0020;
+inline constexpr std::uint32_t MS_RING_ON = 0x0040;
+inline constexpr std::uint32_t MS_RLSD_ON = 0x0080;
+
 inline constexpr std::uint32_t PURGE_TXABORT = 0x0001;
 inline constexpr std::uint32_t PURGE_RXABORT = 0x0002;
 inline constexpr std::uint32_t PURGE_TXCLEAR = 0x0004;
@@ -225,6 +237,17 @@ public:
     // at most `timeoutMs`. wrFailed when the device is gone.
     virtual TWaitResult WaitForInput(std::uint32_t timeoutMs) = 0;
     virtual TWaitResult WaitForOutputRoom(std::uint32_t timeoutMs) = 0;
+
+    // Line control and modem status. A device without modem lines (a pseudo-terminal, a raw
+    // TCP port) fails them with ENOTSUP, which is also what these defaults do. A break holds
+    // the output that is queued, it does not discard it; each device says how.
+    virtual bool SetCommBreak();
+    virtual bool ClearCommBreak();
+    virtual bool EscapeCommFunction(std::uint32_t func);    // SETDTR, CLRDTR, SETRTS, CLRRTS
+    virtual bool GetCommModemStatus(std::uint32_t& status); // MS_* of the inputs
+    // The present state of the two outputs (Win32 has no query for it): as the control block
+    // or EscapeCommFunction last set them.
+    virtual bool GetCommOutputLines(bool& dtr, bool& rts);
 };
 
 // Opens devices by name.

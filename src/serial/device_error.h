@@ -18,6 +18,9 @@ inline constexpr std::string_view sReadFailed = "Unable to read from port.";
 inline constexpr std::string_view sWriteFailed = "Unable to write to port.";
 inline constexpr std::string_view sCannotOpenDevice = "Cannot open device %s";
 inline constexpr std::string_view sStopSignalFailed = "Unable to create the event thread's stop signal.";
+inline constexpr std::string_view sLineNotSupported = "not supported by this port";
+inline constexpr std::string_view sRtsFlowControlled = "RTS is controlled by the flow control";
+inline constexpr std::string_view sDtrFlowControlled = "DTR is controlled by the flow control";
 
 // Driver codes; never an operating-system error number.
 enum : int {

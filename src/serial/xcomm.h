@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,11 @@ namespace qorvel {
 
 class TCustomComm;
 class TCommEventThread;
+
+// The modem lines of an open port: the two outputs as last set, the four inputs as read.
+struct TModemLines {
+    bool DTR, RTS, CTS, DSR, DCD, RI;
+};
 
 using TCommEvent = std::function<void(TCustomComm* Sender, TDeviceEvents Events)>;
 using TDataEvent = std::function<void(TCustomComm* Sender, std::uint32_t Received)>;
@@ -211,6 +217,20 @@ public:
     std::uint64_t BytesSent() const { return FBytesSent; }
     void ResetCounters() { FBytesReceived = FBytesSent = 0; }
 
+    // ---- Line control and modem status (main thread) ---------------------------------------
+    // false when the port cannot do it (no modem lines, the server refused, the flow control
+    // owns the line); LineControlError() then says why, e.g. "not supported by this port".
+    // Only "Device not opened." raises. A break holds queued output; it does not discard it.
+    // UpdateDCB sets DTR and RTS again as the settings say, as at open.
+    bool SetBreak(bool On);
+    bool SetDTR(bool On);
+    bool SetRTS(bool On);
+    // nullopt: the port has no modem lines. Input changes arrive as deCTS, deDSR, deRLSD and
+    // deRing through OnCommEvent when MonitorEvents holds them.
+    std::optional<TModemLines> ModemLines();
+    // Why the last line-control call failed; empty after one succeeded.
+    const std::string& LineControlError() const { return FLineControlError; }
+
     // ---- Pushing settings to the open device -----------------------------------------------
     bool UpdateDCB();
     // Purges both queues (aborting pending transfers), then sets the queue sizes.
@@ -294,6 +314,7 @@ private:
     std::uint32_t ChunkWrite(const std::uint8_t* Position, std::uint32_t Count, std::uint32_t LimitMs);
     std::uint32_t ChunkRead(std::uint8_t* Position, std::uint32_t Count, std::uint32_t LimitMs);
     void EventLoopEnded(const std::string& Reason);
+    bool LineControlDone(bool Ok);
 
     platform::TCommApi& FApi;
     std::unique_ptr<platform::TCommDevice> FHandle;
@@ -322,6 +343,7 @@ private:
     std::atomic<std::uint8_t> FLockFlags{0};
     std::atomic<bool> FDestroying{false};
     bool FClosing = false; // CloseDevice is under way (main thread only)
+    std::string FLineControlError;
     std::uint64_t FBytesReceived = 0;
     std::uint64_t FBytesSent = 0;
     std::atomic<bool> FEventLoopFailed{false};
