@@ -44,6 +44,8 @@ constexpr int kKeepAliveIdleS = 10;
 constexpr int kKeepAliveIntervalS = 5;
 constexpr int kKeepAliveCount = 3;
 constexpr unsigned kUserTimeoutMs = 20000;
+// How long a first modem-status query waits for a server that has not reported its lines yet.
+constexpr std::uint32_t kModemStateWaitMs = 500;
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() &&
@@ -79,6 +81,14 @@ public:
                    std::uint32_t limitMs) override;
     TWaitResult WaitForInput(std::uint32_t timeoutMs) override;
     TWaitResult WaitForOutputRoom(std::uint32_t timeoutMs) override;
+    // Through SET-CONTROL, in the data stream's order: bytes written before a break reach the
+    // server before it. Raw TCP has no lines (ENOTSUP).
+    bool SetCommBreak() override;
+    bool ClearCommBreak() override;
+    bool EscapeCommFunction(std::uint32_t func) override;
+    // From NOTIFY-MODEMSTATE; a server that has sent none is asked once and waited for briefly.
+    bool GetCommModemStatus(std::uint32_t& status) override;
+    bool GetCommOutputLines(bool& dtr, bool& rts) override;
 
 private:
     // All below with FLock held.
@@ -97,7 +107,10 @@ private:
     void ClearSession();
     void RoomMade();
     std::size_t AnswersPending();
-    bool AwaitServer(std::unique_lock<std::mutex>& lock, bool (telnet::TComPortClient::*owed)() const);
+    bool AwaitServer(std::unique_lock<std::mutex>& lock, bool (telnet::TComPortClient::*owed)() const,
+                     std::uint32_t limitMs = kNetAnswerLimitMs);
+    bool LineControlReady();
+    bool SentControl();
     void Pump();
     void Flush();
     void Serve(short revents);
@@ -393,10 +406,10 @@ bool TNetCommDevice::SetCommState(const DCB& dcb) {
 // Sends what is pending and waits, at most kNetAnswerLimitMs and while opening no longer than the
 // open may take, until the server has answered what `owed` asks about.
 bool TNetCommDevice::AwaitServer(std::unique_lock<std::mutex>& lock,
-                                 bool (telnet::TComPortClient::*owed)() const) {
+                                 bool (telnet::TComPortClient::*owed)() const, std::uint32_t limitMs) {
     Flush();
     const bool opening = FOpenDeadline && !Passed(FOpenDeadline);
-    const TDeadline deadline = Earlier(After(kNetAnswerLimitMs), opening ? FOpenDeadline : std::nullopt);
+    const TDeadline deadline = Earlier(After(limitMs), opening ? FOpenDeadline : std::nullopt);
     for (;;) {
         ClearSession();
         if (!((*FSession).*owed)()) return true;
@@ -725,6 +738,80 @@ void TuneSocket(int fd) {
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveCount, sizeof kKeepAliveCount);
     // Keep-alive probes wait while sent data is unacknowledged; this bounds that case too.
     setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &kUserTimeoutMs, sizeof kUserTimeoutMs);
+}
+
+// ---- Line control (lock held in the helpers) ---------------------------------------------------
+
+bool TNetCommDevice::LineControlReady() {
+    if (FGone) return FailGone();
+    if (!ComPort()) {
+        SetLastError(ENOTSUP);
+        return false;
+    }
+    return true;
+}
+
+bool TNetCommDevice::SentControl() {
+    Flush();
+    return FGone ? FailGone() : true;
+}
+
+bool TNetCommDevice::SetCommBreak() {
+    std::lock_guard lock(FLock);
+    if (!LineControlReady()) return false;
+    FSession->SetBreak(true);
+    return SentControl();
+}
+
+bool TNetCommDevice::ClearCommBreak() {
+    std::lock_guard lock(FLock);
+    if (!LineControlReady()) return false;
+    FSession->SetBreak(false);
+    return SentControl();
+}
+
+bool TNetCommDevice::EscapeCommFunction(std::uint32_t func) {
+    if (func < SETRTS || func > CLRDTR) {
+        SetLastError(EINVAL);
+        return false;
+    }
+    std::lock_guard lock(FLock);
+    if (!LineControlReady()) return false;
+    if (func == SETDTR || func == CLRDTR)
+        FSession->SetDtr(func == SETDTR);
+    else
+        FSession->SetRts(func == SETRTS);
+    return SentControl();
+}
+
+bool TNetCommDevice::GetCommModemStatus(std::uint32_t& status) {
+    status = 0;
+    std::unique_lock lock(FLock);
+    if (!LineControlReady()) return false;
+    if (!FSession->ModemState() && !FSession->AwaitingModemState()) {
+        FSession->AskModemState();
+        if (!AwaitServer(lock, &telnet::TComPortClient::AwaitingModemState, kModemStateWaitMs) && FGone)
+            return false;
+    }
+    const std::optional<std::uint8_t> state = FSession->ModemState();
+    if (!state) { // the server keeps its lines to itself
+        SetLastError(ENOTSUP);
+        return false;
+    }
+    if (*state & telnet::kModemCts) status |= MS_CTS_ON;
+    if (*state & telnet::kModemDsr) status |= MS_DSR_ON;
+    if (*state & telnet::kModemRi) status |= MS_RING_ON;
+    if (*state & telnet::kModemCd) status |= MS_RLSD_ON;
+    return true;
+}
+
+bool TNetCommDevice::GetCommOutputLines(bool& dtr, bool& rts) {
+    dtr = rts = false;
+    std::lock_guard lock(FLock);
+    if (!LineControlReady()) return false;
+    dtr = FSession->Dtr();
+    rts = FSession->Rts();
+    return true;
 }
 
 } // namespace

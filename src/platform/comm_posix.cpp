@@ -33,6 +33,13 @@ constexpr std::size_t kMinInputQueue = 1024 * 1024;
 constexpr std::size_t kDrainChunk = 16 * 1024;
 // A real line may run slightly off the requested speed; a larger difference is a refusal.
 constexpr std::uint32_t kBaudTolerancePercent = 2;
+// Input-line changes are looked for this often while the event mask asks for them. TIOCMIWAIT
+// would sleep instead, but the serial core does not end it when the descriptor is closed (only a
+// signal does), so a thread blocked in it could not be stopped at close.
+constexpr std::uint32_t kModemPollMs = 10;
+constexpr std::uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+// Longest wait for the transmitter to send what it holds before a break starts.
+constexpr auto kBreakSettleLimit = std::chrono::milliseconds(50);
 
 bool IsPseudoTerminal(int fd) {
     struct stat st {};
@@ -80,6 +87,11 @@ public:
                    std::uint32_t limitMs) override;
     TWaitResult WaitForInput(std::uint32_t timeoutMs) override;
     TWaitResult WaitForOutputRoom(std::uint32_t timeoutMs) override;
+    bool SetCommBreak() override;
+    bool ClearCommBreak() override;
+    bool EscapeCommFunction(std::uint32_t func) override;
+    bool GetCommModemStatus(std::uint32_t& status) override;
+    bool GetCommOutputLines(bool& dtr, bool& rts) override;
 
 private:
     std::size_t QueueCap() const { return std::max<std::size_t>(kMinInputQueue, FInQueueSize); }
@@ -89,12 +101,18 @@ private:
     std::size_t TakeQueued(std::uint8_t* to, std::size_t count);
     void MarkGone();
     void UpdateLineState();
+    bool LineControlReady();
+    bool LineIoctlFailed();
+    bool ReadModemLines(int& modem);
+    void WaitTransmitterEmpty();
 
     const int FFd;
     TEventWait FWait; // under FLock; woken for a mask change or freed queue room
     bool FPty = false;
     bool FModemLines = false;
     bool FCounters = false;
+    bool FBreak = false;   // output is stopped (TCOOFF) for a break
+    bool FBreakOn = false; // TIOCSBRK holds the line
 
     std::mutex FLock;
     DCB FDcb{};
@@ -110,6 +128,9 @@ private:
 };
 
 TPosixCommDevice::~TPosixCommDevice() {
+    // A break left on would hold the line after we are gone.
+    if (FBreakOn) ioctl(FFd, TIOCCBRK);
+    if (FBreak) tcflow(FFd, TCOON);
     // The exclusive flag outlives our descriptor on a pseudo-terminal whose master stays open.
     ioctl(FFd, TIOCNXCL);
     close(FFd);
@@ -365,7 +386,9 @@ TWaitResult TPosixCommDevice::WaitCommEvent(std::uint32_t& eventMask, const TSto
         const bool full = Queued() >= QueueCap();
         pollfd fds[3] = {{FFd, short(full ? 0 : POLLIN), 0}, {FWait.WakeFd(), POLLIN, 0}, {-1, POLLIN, 0}};
         if (stop) fds[2].fd = stop->Fd();
-        if (!PollReleased(lock, fds, 3, std::nullopt)) return FWait.Finish(TWaitResult::wrFailed);
+        const bool watchModem = FModemLines && (FWait.Mask() & kModemEvents);
+        if (!PollReleased(lock, fds, 3, watchModem ? After(kModemPollMs) : std::nullopt))
+            return FWait.Finish(TWaitResult::wrFailed);
         if (fds[2].revents) return FWait.Finish(TWaitResult::wrStopped);
         if (FWait.MaskChanged()) return FWait.Finish(TWaitResult::wrReady);
         if (fds[1].revents) FWait.ClearWake();
@@ -501,6 +524,108 @@ TWaitResult TPosixCommDevice::WaitForOutputRoom(std::uint32_t timeoutMs) {
         return TWaitResult::wrFailed;
     }
     return r == 0 ? TWaitResult::wrTimeout : TWaitResult::wrReady;
+}
+
+// ---- Line control (lock held in the helpers) ---------------------------------------------------
+
+bool TPosixCommDevice::LineControlReady() {
+    if (FGone) {
+        SetLastError(EIO);
+        return false;
+    }
+    if (!FModemLines) { // a pseudo-terminal: TIOCMGET failed at open
+        SetLastError(ENOTSUP);
+        return false;
+    }
+    return true;
+}
+
+bool TPosixCommDevice::LineIoctlFailed() {
+    SetLastError(ModemIoctlUnsupported(errno) ? ENOTSUP : errno);
+    return false;
+}
+
+bool TPosixCommDevice::ReadModemLines(int& modem) {
+    return LineControlReady() && (ioctl(FFd, TIOCMGET, &modem) == 0 || LineIoctlFailed());
+}
+
+// Bytes already in the UART would go out into the break and be lost; those still queued in the
+// kernel wait there while output is stopped.
+void TPosixCommDevice::WaitTransmitterEmpty() {
+    const auto deadline = std::chrono::steady_clock::now() + kBreakSettleLimit;
+    unsigned lsr = 0;
+    while (ioctl(FFd, TIOCSERGETLSR, &lsr) == 0 && !(lsr & TIOCSER_TEMT) &&
+           std::chrono::steady_clock::now() < deadline)
+        usleep(1000);
+}
+
+// Output is stopped for the break and started again at its end, so what is queued, and what is
+// written meanwhile, goes out after it. The restart also ends a stop from a received XOFF.
+bool TPosixCommDevice::SetCommBreak() {
+    std::lock_guard lock(FLock);
+    if (!LineControlReady()) return false;
+    if (!FBreak && tcflow(FFd, TCOOFF) == 0) {
+        FBreak = true;
+        WaitTransmitterEmpty();
+    }
+    if (ioctl(FFd, TIOCSBRK) == 0) {
+        FBreakOn = true;
+        return true;
+    }
+    const int error = errno;
+    if (FBreak) tcflow(FFd, TCOON);
+    FBreak = false;
+    errno = error;
+    return LineIoctlFailed();
+}
+
+bool TPosixCommDevice::ClearCommBreak() {
+    std::lock_guard lock(FLock);
+    if (!LineControlReady()) return false;
+    const bool ok = ioctl(FFd, TIOCCBRK) == 0;
+    const int error = errno;
+    FBreakOn = FBreakOn && !ok;
+    if (FBreak) tcflow(FFd, TCOON);
+    FBreak = false;
+    errno = error;
+    return ok || LineIoctlFailed();
+}
+
+bool TPosixCommDevice::EscapeCommFunction(std::uint32_t func) {
+    int line = 0;
+    switch (func) {
+    case SETDTR:
+    case CLRDTR: line = TIOCM_DTR; break;
+    case SETRTS:
+    case CLRRTS: line = TIOCM_RTS; break;
+    default: SetLastError(EINVAL); return false;
+    }
+    std::lock_guard lock(FLock);
+    if (!LineControlReady()) return false;
+    const bool on = func == SETDTR || func == SETRTS;
+    return ioctl(FFd, on ? TIOCMBIS : TIOCMBIC, &line) == 0 || LineIoctlFailed();
+}
+
+bool TPosixCommDevice::GetCommModemStatus(std::uint32_t& status) {
+    status = 0;
+    std::lock_guard lock(FLock);
+    int modem = 0;
+    if (!ReadModemLines(modem)) return false;
+    if (modem & TIOCM_CTS) status |= MS_CTS_ON;
+    if (modem & TIOCM_DSR) status |= MS_DSR_ON;
+    if (modem & TIOCM_RI) status |= MS_RING_ON;
+    if (modem & TIOCM_CD) status |= MS_RLSD_ON;
+    return true;
+}
+
+bool TPosixCommDevice::GetCommOutputLines(bool& dtr, bool& rts) {
+    dtr = rts = false;
+    std::lock_guard lock(FLock);
+    int modem = 0;
+    if (!ReadModemLines(modem)) return false;
+    dtr = modem & TIOCM_DTR;
+    rts = modem & TIOCM_RTS;
+    return true;
 }
 
 } // namespace

@@ -269,10 +269,8 @@ void TComPortClient::PushSettings(const DCB& dcb) {
     SendControl(out);
     if (const std::uint8_t in = InboundFlow(dcb); in != InboundOfBoth(out)) SendControl(in);
     // Lines under handshake belong to the server.
-    if (dcb.fDtrControl != DTR_CONTROL_HANDSHAKE)
-        SendControl(dcb.fDtrControl == DTR_CONTROL_ENABLE ? kCtlDtrOn : kCtlDtrOff);
-    if (dcb.fRtsControl != RTS_CONTROL_HANDSHAKE)
-        SendControl(dcb.fRtsControl == RTS_CONTROL_ENABLE ? kCtlRtsOn : kCtlRtsOff);
+    if (dcb.fDtrControl != DTR_CONTROL_HANDSHAKE) SetDtr(dcb.fDtrControl == DTR_CONTROL_ENABLE);
+    if (dcb.fRtsControl != RTS_CONTROL_HANDSHAKE) SetRts(dcb.fRtsControl == RTS_CONTROL_ENABLE);
     FAwaiting = kAwaitBaud | kAwaitDataSize | kAwaitParity | kAwaitStopSize | kAwaitFlow;
 }
 
@@ -312,6 +310,27 @@ void TComPortClient::Purge(bool receive, bool transmit) {
 
 void TComPortClient::SetBreak(bool on) {
     SendControl(on ? kCtlBreakOn : kCtlBreakOff);
+}
+
+void TComPortClient::SetDtr(bool on) {
+    SendControl(on ? kCtlDtrOn : kCtlDtrOff);
+    FOutDtr = on;
+}
+
+void TComPortClient::SetRts(bool on) {
+    SendControl(on ? kCtlRtsOn : kCtlRtsOff);
+    FOutRts = on;
+}
+
+void TComPortClient::AskModemState() {
+    const std::uint8_t all = 0xFF;
+    SendComPort(kCpSetModemStateMask, {&all, 1});
+    FModemAsked = true;
+}
+
+std::optional<std::uint8_t> TComPortClient::ModemState() const {
+    if (!FModemKnown) return std::nullopt;
+    return FModem;
 }
 
 std::uint32_t TComPortClient::TakeEvents() {

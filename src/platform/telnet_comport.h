@@ -112,6 +112,19 @@ public:
     // bytes before that point were sent before the purge and go as well.
     std::optional<std::size_t> TakeReceivePurgeMark();
     void SetBreak(bool on);
+    // SET-CONTROL for one output line; the server's answer is not waited for (see AwaitingAnswers).
+    void SetDtr(bool on);
+    void SetRts(bool on);
+    // The outputs as we last set them (through PushSettings or the setters); on until then, as
+    // the line is at open.
+    bool Dtr() const { return FOutDtr; }
+    bool Rts() const { return FOutRts; }
+    // Asks the server to notify every modem-line change (SET-MODEMSTATE-MASK 255); servers send
+    // the present state with their answer or at their next change.
+    void AskModemState();
+    bool AwaitingModemState() const { return FModemAsked && !FModemKnown; }
+    // The last NOTIFY-MODEMSTATE, its four line bits; nothing before the first.
+    std::optional<std::uint8_t> ModemState() const;
 
     // Comm events (EV_*) and line errors (CE_*) from notifications since the last call.
     std::uint32_t TakeEvents();
@@ -154,7 +167,10 @@ private:
     std::uint32_t FEvents = 0;
     std::uint32_t FErrors = 0;
     bool FModemKnown = false;
+    bool FModemAsked = false;
     std::uint8_t FModem = 0;
+    bool FOutDtr = true;
+    bool FOutRts = true;
 
     // What the server reported; 0 where it has not.
     std::uint32_t FBaud = 0;

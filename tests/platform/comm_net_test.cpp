@@ -3,6 +3,7 @@
 // that notifies and answers oddly, and connections that end.
 #include "platform/comm_net.h"
 #include "platform/telnet.h"
+#include "platform/telnet_comport.h"
 
 #include <gtest/gtest.h>
 
@@ -289,6 +290,15 @@ TEST(NetRawSettings, AreKeptLocally) {
     dcb.ByteSize = 9;
     EXPECT_FALSE(device->SetCommState(dcb));
     EXPECT_EQ(GetLastError(), EINVAL);
+    // A raw port has no lines to control.
+    std::uint32_t status = 0;
+    bool dtr = false, rts = false;
+    for (const bool done :
+         {device->SetCommBreak(), device->ClearCommBreak(), device->EscapeCommFunction(SETDTR),
+          device->GetCommModemStatus(status), device->GetCommOutputLines(dtr, rts)}) {
+        EXPECT_FALSE(done);
+        EXPECT_EQ(GetLastError(), ENOTSUP);
+    }
 }
 
 // ---- Telnet servers played by the test ---------------------------------------------------------
@@ -389,6 +399,42 @@ TEST(NetTelnet, AnswersNotificationsAndSilence) {
     EXPECT_GE(TClock::now() - start, std::chrono::milliseconds(kNetAnswerLimitMs - 100));
     ASSERT_TRUE(device->GetCommState(got));
     EXPECT_EQ(got.BaudRate, 9600u);
+}
+
+// Line control goes out as SET-CONTROL in call order; the modem lines come from NOTIFY-MODEMSTATE,
+// asked for once with SET-MODEMSTATE-MASK, and a change after that is an event.
+TEST(NetTelnet, LineControlAndModemState) {
+    std::string controls, mask;
+    TLocalServer server([&](int fd) {
+        Agree(fd, true);
+        ReadSome(fd, 7, 2s); // SET-LINESTATE-MASK
+        controls = ReadSome(fd, 6 * 7);
+        mask = ReadSome(fd, 8);
+        WriteAll(fd, Sub({111, 0xFF, 0xFF}) + Sub({107, std::uint8_t(kModemCts | kModemDsr)}));
+        std::this_thread::sleep_for(100ms);
+        WriteAll(fd, Sub({107, std::uint8_t(kModemCts | kModemCd | kModemDeltaCd)}));
+        ReadSome(fd, 1 << 20, 2s);
+    });
+    auto device = OpenNetworkPort(server.Name("rfc2217://"));
+    ASSERT_NE(device, nullptr) << SystemErrorText(GetLastError());
+    ASSERT_TRUE(device->SetCommMask(EV_RLSD | EV_DSR));
+    EXPECT_TRUE(device->SetCommBreak());
+    EXPECT_TRUE(device->ClearCommBreak());
+    for (std::uint32_t func : {CLRDTR, SETDTR, CLRRTS, SETRTS})
+        EXPECT_TRUE(device->EscapeCommFunction(func));
+    bool dtr = false, rts = false;
+    EXPECT_TRUE(device->GetCommOutputLines(dtr, rts));
+    EXPECT_TRUE(dtr && rts);
+    std::uint32_t status = 0;
+    ASSERT_TRUE(device->GetCommModemStatus(status)) << SystemErrorText(GetLastError());
+    EXPECT_EQ(status, MS_CTS_ON | MS_DSR_ON);
+    EXPECT_EQ(controls, Sub({5, 5}) + Sub({5, 6}) + Sub({5, 9}) + Sub({5, 8}) + Sub({5, 12}) + Sub({5, 11}));
+    EXPECT_EQ(mask, Sub({11, 0xFF, 0xFF})); // 255 goes out doubled
+    std::uint32_t events = 0;
+    ASSERT_EQ(device->WaitCommEvent(events, nullptr), TWaitResult::wrReady);
+    EXPECT_EQ(events, EV_RLSD | EV_DSR);
+    ASSERT_TRUE(device->GetCommModemStatus(status));
+    EXPECT_EQ(status, MS_CTS_ON | MS_RLSD_ON);
 }
 
 TEST(NetTelnet, PurgeDropsWhatTheServerSentBeforeItsAnswer) {
