@@ -718,6 +718,45 @@ TEST_F(XCommFake, BatchesBecomeOneDataNotificationAndFilteredEvents) {
     EXPECT_EQ(calls, 0);
 }
 
+TEST_F(XCommFake, LineControlReachesTheDeviceAndInputChangesAreEvents) {
+    EXPECT_EQ(Raised([&] { Comm->SetBreak(true); }).ErrorCode(), kErrNotOpened);
+    Comm->SetMonitorEvents({DE::deCTS, DE::deRLSD});
+    std::vector<TDeviceEvents> events;
+    Comm->SetOnCommEvent([&](TCustomComm*, TDeviceEvents e) { events.push_back(e); });
+    Open();
+    EXPECT_TRUE(Comm->SetBreak(true));
+    EXPECT_TRUE(Port->BreakOn());
+    EXPECT_TRUE(Comm->SetBreak(false));
+    EXPECT_TRUE(Comm->SetDTR(false));
+    EXPECT_TRUE(Comm->SetRTS(false));
+    EXPECT_FALSE(Port->Dtr() || Port->Rts() || Port->BreakOn());
+    std::vector<std::uint32_t> funcs;
+    for (const TFakeLineCall& c : Port->LineCalls())
+        funcs.push_back(c.Op == TFakeOp::foEscapeCommFunction ? c.Func : 100 + std::uint32_t(c.Op));
+    EXPECT_EQ(funcs,
+              (std::vector<std::uint32_t>{100 + std::uint32_t(TFakeOp::foSetCommBreak),
+                                          100 + std::uint32_t(TFakeOp::foClearCommBreak), CLRDTR, CLRRTS}));
+
+    Port->SetModemInputs(MS_CTS_ON | MS_DSR_ON);
+    ASSERT_TRUE(WaitServing([&] { return !events.empty(); }, std::chrono::seconds(20)));
+    EXPECT_EQ(events.front(), TDeviceEvents{DE::deCTS}); // deDSR is not monitored
+    const std::optional<TModemLines> lines = Comm->ModemLines();
+    ASSERT_TRUE(lines);
+    EXPECT_TRUE(lines->CTS && lines->DSR && !lines->DCD && !lines->RI && !lines->DTR && !lines->RTS);
+
+    // The flow control owns RTS; a port without modem lines says so.
+    Comm->SetFlowControl(TFlowControl::fcRtsCts);
+    EXPECT_FALSE(Comm->SetRTS(true));
+    EXPECT_EQ(Comm->LineControlError(), "RTS is controlled by the flow control");
+    Port->SetModemLinesSupported(false);
+    EXPECT_FALSE(Comm->SetDTR(true));
+    EXPECT_EQ(Comm->LineControlError(), "not supported by this port");
+    EXPECT_FALSE(Comm->ModemLines());
+    Port->SetModemLinesSupported(true);
+    EXPECT_TRUE(Comm->SetDTR(true));
+    EXPECT_EQ(Comm->LineControlError(), "");
+}
+
 TEST_F(XCommFake, AHandlerClosingWhileACloseRunsItsBatchLeavesTheCloseToFinish) {
     std::atomic<bool> queued{false};
     const WakeHook previous = SetWakeMainThread([&] { queued = true; });

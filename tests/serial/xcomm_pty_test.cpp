@@ -77,6 +77,32 @@ TEST_F(XCommPty, AllByteValuesRoundTripBothWays) {
     EXPECT_EQ(got, all);
 }
 
+// A pseudo-terminal has no modem lines: each line-control call says so and changes nothing else.
+TEST_F(XCommPty, LineControlIsNotSupportedAndThePortKeepsWorking) {
+    ASSERT_TRUE(Comm.OpenDevice());
+    const struct {
+        const char* Name;
+        std::function<bool()> Call;
+    } kCalls[] = {
+        {"break on", [&] { return Comm.SetBreak(true); }},
+        {"break off", [&] { return Comm.SetBreak(false); }},
+        {"DTR", [&] { return Comm.SetDTR(false); }},
+        {"RTS", [&] { return Comm.SetRTS(true); }},
+        {"lines", [&] { return Comm.ModemLines().has_value(); }},
+    };
+    for (const auto& c : kCalls) {
+        EXPECT_FALSE(c.Call()) << c.Name;
+        EXPECT_EQ(Comm.LineControlError(), "not supported by this port") << c.Name;
+    }
+    EXPECT_TRUE(Comm.SendString("still"));
+    EXPECT_EQ(Pty.Receive(5), "still");
+    ASSERT_TRUE(Pty.Send("fine"));
+    std::string got(4, '\0');
+    EXPECT_EQ(Comm.ReadData(got.data(), 4, 5000), 4u);
+    EXPECT_EQ(got, "fine");
+    EXPECT_FALSE(Comm.EventLoopFailed());
+}
+
 TEST_F(XCommPty, ReadDataReturnsWhatWaitsAfterInputTimeout) {
     Comm.Buffers().SetInputTimeout(200);
     ASSERT_TRUE(Comm.OpenDevice());
