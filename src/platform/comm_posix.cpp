@@ -36,7 +36,7 @@ constexpr std::uint32_t kBaudTolerancePercent = 2;
 // Input-line changes are looked for this often while the event mask asks for them. TIOCMIWAIT
 // would sleep instead, but the serial core does not end it when the descriptor is closed (only a
 // signal does), so a thread blocked in it could not be stopped at close.
-constexpr std::uint32_t kModemPollMs = 10;
+constexpr std::uint32_t kModemPollMs = 20;
 constexpr std::uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
 // Longest wait for the transmitter to send what it holds before a break starts.
 constexpr auto kBreakSettleLimit = std::chrono::milliseconds(50);

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -74,7 +75,7 @@ public:
             throw std::runtime_error("run this test under umockdev-wrapper");
         FBed = umockdev_testbed_new();
         FIoctl = umockdev_ioctl_base_new();
-        g_signal_connect(FIoctl, "handle-ioctl", G_CALLBACK(&SerialTestbed::HandleIoctl), nullptr);
+        g_signal_connect(FIoctl, "handle-ioctl", G_CALLBACK(&SerialTestbed::HandleIoctl), this);
     }
     ~SerialTestbed() {
         g_object_unref(FIoctl);
@@ -155,6 +156,12 @@ public:
 
     UMockdevTestbed* Bed() const { return FBed; }
 
+    // Sees every ioctl of the emulated nodes first, on umockdev's thread; returning true, it has
+    // completed the client itself (a modem line the pseudo-terminal does not have). Set it before
+    // the program opens a node.
+    using TIoctlHook = std::function<bool(UMockdevIoctlClient*)>;
+    void SetIoctlHook(TIoctlHook Hook) { FHook = std::move(Hook); }
+
 private:
     void Attach(const std::string& Dev) {
         GError* error = nullptr;
@@ -167,7 +174,9 @@ private:
         }
     }
 
-    static gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* Client, gpointer) {
+    static gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* Client, gpointer Self) {
+        const TIoctlHook& hook = static_cast<SerialTestbed*>(Self)->FHook;
+        if (hook && hook(Client)) return TRUE;
         int error = 0;
         GError* failure = nullptr;
         const int result = umockdev_ioctl_client_execute(Client, &error, &failure);
@@ -178,6 +187,7 @@ private:
 
     UMockdevTestbed* FBed = nullptr;
     UMockdevIoctlBase* FIoctl = nullptr;
+    TIoctlHook FHook;
     std::map<std::string, std::string> FUsbOf;
     std::map<std::string, std::string> FNodeOf;
     std::map<std::string, std::string> FInterfaceOf;
