@@ -6,6 +6,8 @@ add_library(app_support STATIC
     ${CMAKE_CURRENT_LIST_DIR}/application.h
     ${CMAKE_CURRENT_LIST_DIR}/log_text.cpp
     ${CMAKE_CURRENT_LIST_DIR}/log_text.h
+    ${CMAKE_CURRENT_LIST_DIR}/session_log.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/session_log.h
     ${CMAKE_CURRENT_LIST_DIR}/string_grid.cpp
     ${CMAKE_CURRENT_LIST_DIR}/string_grid.h
     ${CMAKE_CURRENT_LIST_DIR}/text_file.cpp
