@@ -151,6 +151,28 @@ TEST_P(XCommNet, ServerStoppedMidStreamIsADeviceLossAndReconnectWorks) {
     EXPECT_EQ(Received, "back\xff");
 }
 
+// ser2net 4.3 on a pseudo-terminal takes the break and line commands (it answers the break ones
+// only) and notifies its modem state, all lines off, at connection; a raw port has no lines.
+TEST_P(XCommNet, LineControlIsTakenAndDataGoesOnFlowing) {
+    ASSERT_TRUE(Comm.OpenDevice());
+    const bool lines = GetParam();
+    EXPECT_TRUE(Comm.SendString("before"));
+    for (const bool done :
+         {Comm.SetBreak(true), Comm.SetBreak(false), Comm.SetDTR(false), Comm.SetRTS(false)})
+        EXPECT_EQ(done, lines) << Comm.LineControlError();
+    const std::optional<TModemLines> state = Comm.ModemLines();
+    ASSERT_EQ(state.has_value(), lines);
+    if (lines)
+        EXPECT_FALSE(state->DTR || state->RTS || state->CTS || state->DSR || state->DCD || state->RI);
+    else
+        EXPECT_EQ(Comm.LineControlError(), "not supported by this port");
+    EXPECT_TRUE(Comm.SendString("after"));
+    EXPECT_EQ(Pty.Receive(11), "beforeafter");
+    ASSERT_TRUE(Pty.Send("back"));
+    EXPECT_TRUE(Until([&] { return Received.size() >= 4; }));
+    EXPECT_EQ(Received, "back");
+}
+
 INSTANTIATE_TEST_SUITE_P(Ser2net, XCommNet, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "Rfc2217" : "RawTcp"; });
 
