@@ -19,9 +19,9 @@ struct TFlowRow {
     TRTSSettings Rts;
     TDTRSettings Dtr;
     TXOnXOffSettings XOnXOff;
-    tcflag_t Iflags;   // among IXON | IXOFF
-    bool Crtscts;      // hardware output flow in the kernel
-    TModemLines Lines; // DTR, RTS raised
+    tcflag_t Iflags;             // among IXON | IXOFF
+    bool Crtscts;                // hardware output flow in the kernel
+    platform::TModemLines Lines; // DTR, RTS raised
 };
 
 const TFlowRow kFlowRows[] = {
@@ -136,7 +136,7 @@ TEST(LineSettings, EveryFlowControlChoiceWithEveryFormatToTermiosAndBack) {
                         EXPECT_EQ(t.c_cc[VMIN], 1);
                         EXPECT_EQ(t.c_cc[VTIME], 0);
                         EXPECT_EQ(cfgetospeed(&t), speed_t(B9600));
-                        const TModemLines lines = ModemLinesOf(dcb);
+                        const platform::TModemLines lines = ModemLinesOf(dcb);
                         EXPECT_EQ(lines.Dtr, flow.Lines.Dtr);
                         EXPECT_EQ(lines.Rts, flow.Lines.Rts);
 
