@@ -415,7 +415,6 @@ bool TNetCommDevice::AwaitServer(std::unique_lock<std::mutex>& lock,
         if (!((*FSession).*owed)()) return true;
         if (FGone) return FailGone();
         if (Passed(deadline)) {
-            if (opening) MarkGone(ETIMEDOUT); // an open the server does not complete has failed
             SetLastError(ETIMEDOUT);
             return false;
         }
@@ -448,7 +447,14 @@ bool TNetCommDevice::PurgeComm(std::uint32_t flags) {
         // A server that still owes the answer to an earlier purge is not waited for again.
         const bool givenUp = FSession->AwaitingPurge();
         FSession->Purge(flags & PURGE_RXCLEAR, flags & PURGE_TXCLEAR);
-        if (!givenUp) return AwaitServer(lock, &telnet::TComPortClient::AwaitingPurge);
+        if (!givenUp) {
+            const bool opening = FOpenDeadline && !Passed(FOpenDeadline);
+            if (AwaitServer(lock, &telnet::TComPortClient::AwaitingPurge)) return true;
+            // The open goes on after a failed purge; one the server leaves unanswered while the
+            // port opens fails the open through the loss.
+            if (opening && !FGone) MarkGone(ETIMEDOUT);
+            return FGone ? FailGone() : false;
+        }
         if (!FGone) Flush();
         return FGone ? FailGone() : true;
     }

@@ -11,9 +11,9 @@
 
 namespace qorvel::platform {
 
-// Resolving, connecting and (for rfc2217://) the option negotiation of one open, together; the
-// answers the server owes until then (settings and purge at open) must come within it too, or the
-// connection counts as lost.
+// Resolving, connecting and (for rfc2217://) the option negotiation of one open, together. The
+// answers the server owes until then (settings and purge at open) must come within it too: a
+// settings push fails, and a purge left unanswered makes the connection count as lost.
 inline constexpr std::uint32_t kNetConnectLimitMs = 5000;
 // The server's answers to pushed line settings and purges; also how long a server may go on
 // asking for answers it leaves unread before the connection counts as lost.

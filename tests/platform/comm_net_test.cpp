@@ -656,6 +656,18 @@ const THostileCase kHostileCases[] = {
          EXPECT_FALSE(d.SetupComm(4096, 4096));
      },
      std::chrono::milliseconds(kNetConnectLimitMs + 300), 300ms},
+    {"ModemStateUnansweredWhileOpeningKeepsThePort",
+     [](int fd) {
+         Agree(fd, true);
+         ReadSome(fd, 1 << 20, 5s);
+     },
+     true,
+     [](TCommDevice& d, auto) {
+         std::uint32_t status = 0;
+         EXPECT_FALSE(d.GetCommModemStatus(status)); // a server that keeps its lines to itself
+         EXPECT_TRUE(d.SetupComm(4096, 4096));
+     },
+     2s, 300ms},
     {"PurgeUnansweredLaterIsNotAwaitedAgain",
      [](int fd) {
          Agree(fd, true);
