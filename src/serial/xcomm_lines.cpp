@@ -29,9 +29,8 @@ bool TCustomComm::SetBreak(bool On) {
 
 bool TCustomComm::SetDTR(bool On) {
     if (!Opened()) RaiseDeviceError(sDeviceNotOpened, kErrNotOpened);
-    platform::DCB dcb{};
-    if (!LiveDCB(dcb)) dcb = BuildDCB();
     // Set by hand the line would fight the handshake that drives it.
+    const platform::DCB dcb = BuildDCB();
     if (dcb.fDtrControl == platform::DTR_CONTROL_HANDSHAKE) {
         FLineControlError = sDtrFlowControlled;
         return false;
@@ -41,8 +40,7 @@ bool TCustomComm::SetDTR(bool On) {
 
 bool TCustomComm::SetRTS(bool On) {
     if (!Opened()) RaiseDeviceError(sDeviceNotOpened, kErrNotOpened);
-    platform::DCB dcb{};
-    if (!LiveDCB(dcb)) dcb = BuildDCB();
+    const platform::DCB dcb = BuildDCB();
     if (dcb.fRtsControl == platform::RTS_CONTROL_HANDSHAKE ||
         dcb.fRtsControl == platform::RTS_CONTROL_TOGGLE) {
         FLineControlError = sRtsFlowControlled;
