@@ -26,6 +26,8 @@ if(TARGET app_support AND TARGET serial AND TARGET emulvt_view AND EXISTS ${CMAK
         ${CMAKE_CURRENT_LIST_DIR}/form1_tools.cpp
         ${CMAKE_CURRENT_LIST_DIR}/form1_view.cpp
         ${CMAKE_CURRENT_LIST_DIR}/form1_reconnect.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/log_files.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/log_files.h
         ${CMAKE_CURRENT_LIST_DIR}/open_failure.cpp
         ${CMAKE_CURRENT_LIST_DIR}/open_failure.h)
     target_include_directories(app_main PUBLIC ${CMAKE_SOURCE_DIR}/src)

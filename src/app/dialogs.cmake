@@ -8,6 +8,7 @@ add_library(app_dialogs STATIC
     ${CMAKE_CURRENT_LIST_DIR}/form2.cpp
     ${CMAKE_CURRENT_LIST_DIR}/form2.h
     ${CMAKE_CURRENT_LIST_DIR}/form2_options.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/form2_logging.cpp
     ${CMAKE_CURRENT_LIST_DIR}/form2_ports.cpp
     ${CMAKE_CURRENT_LIST_DIR}/form3.cpp
     ${CMAKE_CURRENT_LIST_DIR}/form3.h

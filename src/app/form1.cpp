@@ -31,6 +31,7 @@
 #include "app/font_scale.h"
 #include "app/form2.h"
 #include "app/form3.h"
+#include "app/log_files.h"
 #include "app/open_failure.h"
 #include "app/string_grid.h"
 #include "app/text_file.h"
@@ -165,6 +166,7 @@ TForm1::TForm1(platform::TCommApi& Api, QWidget* parent) : QMainWindow(parent) {
     CreateTerminalGroup();
     CreatePanel2();
     CreateMenu();
+    LogFiles = new TLogFiles(this, File1, N1);
     CreateViewMenu();
     CreateComponents(Api);
     ShowState();
@@ -188,6 +190,7 @@ void TForm1::AttachDialogs(TForm2* Settings, TForm3* About) {
     for (QDialog* dialog : std::initializer_list<QDialog*>{Settings, About})
         if (dialog) dialog->setParent(this, dialog->windowFlags());
     if (!Settings) return;
+    LogFiles->AttachSettings(Settings);
     SetScrollBackRows(Settings->ScrollBackRows());
     connect(Settings, &TForm2::SettingsKept, this, [this] { SetScrollBackRows(FForm2->ScrollBackRows()); });
 }
@@ -571,6 +574,7 @@ void TForm1::Button1Click() {
             COM->SetFlowControl(TFlowControl::fcRtsCts);
         if (OpenPort()) {
             RememberPort();
+            LogFiles->Connected(COM->DeviceName(), LineSettings());
             Button1->setText(QString::fromLatin1(kDisconnectCaption));
             ShowState();
             // Without the box, the status bar alone says so.
@@ -584,6 +588,7 @@ void TForm1::Button1Click() {
     } else {
         Button1->setText(QString::fromLatin1(kConnectCaption));
         COM->CloseDevice();
+        LogFiles->Disconnected();
         Disconnect();
         Terminal.Clear();
         FocusCommandLine();
@@ -614,19 +619,22 @@ void TForm1::ShowState() {
                                             .arg(FromBytes(FReconnectPath))
                                             .arg(FReconnectAttempt + 1);
     } else {
-        static constexpr char kParity[] = {'N', 'O', 'E', 'M', 'S'};
-        static constexpr const char* kStopBits[] = {"1", "1.5", "2"};
-        platform::DCB dcb{};
-        COM->Handle()->GetCommState(dcb);
-        const std::string format = std::to_string(dcb.ByteSize) + kParity[std::min<int>(dcb.Parity, 4)] +
-                                   kStopBits[std::min<int>(dcb.StopBits, 2)];
-        text = FromBytes(COM->DeviceName() + "  " + std::to_string(dcb.BaudRate) + " " + format + "  ");
+        text = FromBytes(COM->DeviceName() + "  " + LineSettings() + "  ");
         const QString prompt = ComboBox4->currentText();
         text += Button5->isEnabled() || prompt.isEmpty()
                     ? QStringLiteral("Connected")
                     : QStringLiteral("Waiting for prompt \"%1\"").arg(prompt);
     }
     if (FStateText->text() != text) FStateText->setText(text);
+}
+
+std::string TForm1::LineSettings() const {
+    static constexpr char kParity[] = {'N', 'O', 'E', 'M', 'S'};
+    static constexpr const char* kStopBits[] = {"1", "1.5", "2"};
+    platform::DCB dcb{};
+    COM->Handle()->GetCommState(dcb);
+    return std::to_string(dcb.BaudRate) + " " + std::to_string(dcb.ByteSize) +
+           kParity[std::min<int>(dcb.Parity, 4)] + kStopBits[std::min<int>(dcb.StopBits, 2)];
 }
 
 void TForm1::Disconnect() {
@@ -639,6 +647,7 @@ void TForm1::Disconnect() {
 void TForm1::CommLoopFailed(const std::string& Message) {
     // The news may be stale: the operator disconnected, or connected anew, before it got here.
     if (!COM->Opened() || !COM->EventLoopFailed()) return;
+    LogFiles->Lost(Message);
     if (WaitForPort(Message)) return;
     const std::string port = COM->DeviceName();
     Button1->setText(QString::fromLatin1(kConnectCaption));
@@ -701,6 +710,7 @@ void TForm1::ComData(TCustomComm* /*Sender*/, std::uint32_t Received) {
         block.remove_prefix(nul ? length + 1 : length);
     }
     Terminal.Append(expanded);
+    LogFiles->Received(expanded);
     if (const int error = Terminal.TakeSpillError()) {
         // Shown from the event loop, not in the middle of handing over received data.
         const std::string message = "Cannot write the log's temporary file: " + InOutErrorText(error) +

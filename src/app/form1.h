@@ -35,6 +35,7 @@ class TCustomComm;
 class TEmulVT;
 class TForm2;
 class TForm3;
+class TLogFiles;
 class TPortList;
 class TStringGrid;
 class TXComm;
@@ -136,6 +137,8 @@ public:
     QFileDialog* SaveDialog1;
     // The log of received text (the hidden "Terminal" memo of the reference form).
     TLogText Terminal;
+    // File > Log to File... and the session log files (log_files.cpp).
+    TLogFiles* LogFiles = nullptr;
 
     TForm2* Form2() const { return FForm2; }
     TForm3* Form3() const { return FForm3; }
@@ -208,6 +211,8 @@ private:
     void FocusCommandLine();
     // The status bar's left part: port, line settings and what the window is doing.
     void ShowState();
+    // The line's settings as the device holds them: "115200 8N1".
+    std::string LineSettings() const;
     QLabel* FStateText = nullptr;
     int FReconnectAttempt = 0; // opens tried since the port was lost
     // The help page in a window of the program's own, made at its first showing.

@@ -9,6 +9,7 @@
 
 #include "app/form1.h"
 #include "app/form2.h"
+#include "app/log_files.h"
 #include "app/port_list.h"
 #include "emulvt/emul_vt.h"
 #include "emulvt/screen.h"
@@ -106,6 +107,7 @@ bool TForm1::Reopen(const std::string& Name, const std::string& Shown, std::stri
         return false;
     }
     StopReconnect();
+    LogFiles->Connected(Shown, LineSettings());
     Button1->setText(QStringLiteral("Disconnect"));
     SetConnectedControls(true);
     WriteNotice("Reconnected to " + Shown);

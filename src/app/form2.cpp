@@ -138,6 +138,7 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
     QWidget::setTabOrder(ComboBox5, Button1);
     CreateReconnectBox();
     CreateTerminalPage();
+    CreateLoggingPage();
     QWidget::setTabOrder(Button1, CheckBox1);
     QWidget::setTabOrder(CheckBox1, Button2);
     QWidget::setTabOrder(Button2, Button3);
@@ -157,6 +158,7 @@ void TForm2::ScaleLayout() {
     scale.ScaleChildren(this);
     scale.ScaleChildren(TabSheet1);
     scale.ScaleChildren(TabSheet2);
+    scale.ScaleChildren(TabSheet3);
     // A box is as high as its font needs, as at the reference.
     for (QComboBox* box : {ComboBox1, ComboBox2, ComboBox6, ComboBox3, ComboBox4, ComboBox5})
         box->resize(box->width(), box->sizeHint().height());
@@ -200,6 +202,7 @@ void TForm2::Button1Click() {
     ComboBox5->setCurrentText(QString::fromLatin1(kDefaultFlowControl));
     CheckBox1->setChecked(false);
     LoadTerminalDefaults();
+    LoadLoggingDefaults();
 }
 
 void TForm2::Button2Click() {

@@ -8,6 +8,7 @@
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QSpinBox;
 class QTabWidget;
@@ -57,6 +58,15 @@ public:
     // The terminal holds 16,383 rows in all, the 25 on screen among them.
     static constexpr int kMaxScrollBackRows = 16000;
     static constexpr int kDefaultScrollBackRows = 10000;
+    // The "Logging" page (form2_logging.cpp): a session log file for every connection (off by
+    // default), its folder and name template, time stamps (off) and appending (on).
+    bool LogEveryConnection() const;
+    QString LogFolder() const;
+    QString LogNameTemplate() const;
+    bool LogTimeStamps() const;
+    bool LogAppend() const;
+    static QString DefaultLogFolder();
+    static constexpr char kDefaultLogName[] = "%p-%Y%m%d-%H%M%S.log";
 
     QTabWidget* PageControl1;
     QWidget* TabSheet1;
@@ -79,7 +89,15 @@ public:
     QWidget* TabSheet2;   // Terminal
     QCheckBox* CheckBox2; // Confirm connections with a message box
     QLabel* Label7;
-    QSpinBox* SpinEdit1; // Scroll-back rows
+    QSpinBox* SpinEdit1;  // Scroll-back rows
+    QWidget* TabSheet3;   // Logging
+    QCheckBox* CheckBox3; // Log every connection to a file
+    QLabel* Label8;
+    QLineEdit* Edit1; // Folder
+    QLabel* Label9;
+    QLineEdit* Edit2;     // Name template
+    QCheckBox* CheckBox4; // Time stamp each line
+    QCheckBox* CheckBox5; // Append to an existing file
 
 public slots:
     void Button1Click();
@@ -101,6 +119,8 @@ private:
     void CreateReconnectBox();
     void CreateTerminalPage(); // form2_options.cpp
     void LoadTerminalDefaults();
+    void CreateLoggingPage(); // form2_logging.cpp
+    void LoadLoggingDefaults();
     void ShowPorts();
     void ComboBox1Picked(int Index);
 

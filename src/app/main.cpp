@@ -8,12 +8,13 @@
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/form3.h"
+#include "app/log_files.h"
 #include "app/port_list.h"
 #include "platform/ports.h"
 
 namespace {
 
-constexpr char kUsage[] = "usage: qorvel-terminal [--port NAME]\n"
+constexpr char kUsage[] = "usage: qorvel-terminal [--port NAME] [--log PATH]\n"
                           "       qorvel-terminal --list\n";
 
 // One port a line, its stable path, a tab, its description; both in printable form, so a device's
@@ -42,12 +43,16 @@ int main(int argc, char** argv) {
 
     qorvel::TApplication app(argc, argv);
 
-    // One optional argument, so a launcher can point the program at a device: --port NAME.
+    // A launcher can point the program at a device (--port NAME) and have it log to a file from the
+    // first byte on (--log PATH, with the name template's fields).
     QString port;
+    QString log;
     const QStringList args = app.arguments();
     for (qsizetype i = 1; i < args.size(); ++i) {
         if (args[i] == QStringLiteral("--port") && i + 1 < args.size()) {
             port = args[++i];
+        } else if (args[i] == QStringLiteral("--log") && i + 1 < args.size()) {
+            log = args[++i];
         } else {
             std::fputs(kUsage, stderr);
             return 2;
@@ -62,6 +67,8 @@ int main(int argc, char** argv) {
     form2.AttachPorts(&ports);
     form1.AttachPorts(&ports);
     if (!port.isEmpty()) form2.SetComText(port);
+    // Before the window shows: its start-up connect comes after, so no byte is read unlogged.
+    if (!log.isEmpty()) form1.LogFiles->StartFile(log, qorvel::ToBytes(form2.ComText()));
     form1.show();
     return app.exec();
 }

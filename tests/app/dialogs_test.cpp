@@ -1,5 +1,6 @@
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
@@ -84,10 +85,15 @@ void DialogsTest::form2Window() {
     QCOMPARE(form.font().pixelSize(), 13);
     auto* pages = Find<QTabWidget>(form, "PageControl1");
     QVERIFY(pages);
-    QCOMPARE(pages->count(), 2);
+    QCOMPARE(pages->count(), 3);
     QCOMPARE(pages->widget(0)->objectName(), QStringLiteral("TabSheet1"));
     QCOMPARE(pages->tabText(0), QStringLiteral("Port Settings"));
     QCOMPARE(pages->tabText(1), QStringLiteral("Terminal"));
+    QCOMPARE(pages->tabText(2), QStringLiteral("Logging"));
+    // Nothing goes to disk unless the operator asks; an existing log file is appended to.
+    QVERIFY(!form.LogEveryConnection() && !form.LogTimeStamps() && form.LogAppend());
+    QCOMPARE(form.LogFolder(), QDir::home().filePath(QStringLiteral("qorvel-logs")));
+    form.CheckBox3->setChecked(true);
     // The "Terminal" page starts at its defaults, and Load Defaults puts them back.
     QVERIFY(form.ConfirmConnections());
     QCOMPARE(form.ScrollBackRows(), 10000);
@@ -97,6 +103,7 @@ void DialogsTest::form2Window() {
     form.Button1Click();
     QVERIFY(form.ConfirmConnections());
     QCOMPARE(form.ScrollBackRows(), 10000);
+    QVERIFY(!form.LogEveryConnection());
 }
 
 // Where a label's size follows its text, only its top-left corner is checked (empty rectangle).
