@@ -25,6 +25,7 @@ if(TARGET app_support AND TARGET serial AND TARGET emulvt_view AND EXISTS ${CMAK
         ${CMAKE_CURRENT_LIST_DIR}/form1_script.cpp
         ${CMAKE_CURRENT_LIST_DIR}/form1_tools.cpp
         ${CMAKE_CURRENT_LIST_DIR}/form1_view.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/form1_line.cpp
         ${CMAKE_CURRENT_LIST_DIR}/form1_reconnect.cpp
         ${CMAKE_CURRENT_LIST_DIR}/log_files.cpp
         ${CMAKE_CURRENT_LIST_DIR}/log_files.h

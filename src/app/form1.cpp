@@ -169,6 +169,8 @@ TForm1::TForm1(platform::TCommApi& Api, QWidget* parent) : QMainWindow(parent) {
     LogFiles = new TLogFiles(this, File1, N1);
     CreateViewMenu();
     CreateComponents(Api);
+    CreateLineIndicators();
+    CreateLineMenu();
     ShowState();
     ScaleLayout();
 
@@ -418,8 +420,11 @@ void TForm1::CreateComponents(platform::TCommApi& Api) {
     COM->EventChars().SetEofChar(0);
     COM->EventChars().SetErrorChar(0);
     COM->EventChars().SetEventChar(0x0A);
-    COM->SetMonitorEvents(
-        TDeviceEvents{TDeviceEvent::deChar, TDeviceEvent::deFlag, TDeviceEvent::deOutEmpty});
+    COM->SetMonitorEvents(TDeviceEvents{TDeviceEvent::deChar, TDeviceEvent::deFlag, TDeviceEvent::deOutEmpty,
+                                        TDeviceEvent::deCTS, TDeviceEvent::deDSR, TDeviceEvent::deRLSD,
+                                        TDeviceEvent::deRing});
+    // Only the modem lines' changes are of interest here; the others have no use in the window.
+    COM->SetOnCommEvent([this](TCustomComm*, TDeviceEvents) { ShowLines(); });
     COM->SetSynchronize(true);
     COM->Timeouts().SetReadInterval(1);
     COM->Timeouts().SetReadMultiplier(0);
@@ -538,6 +543,7 @@ void TForm1::SetConnectedControls(bool Enabled) {
     for (QWidget* w : std::initializer_list<QWidget*>{Button5, Button7, Button8, Button6, Button10, Label5,
                                                       Label6, SpinEdit1, ComboBox3, ComboBox4, Grid})
         w->setEnabled(Enabled);
+    SetLineControls(Enabled);
 }
 
 void TForm1::Button1Click() {

@@ -2,6 +2,7 @@
 // The main window: script-file bar, script grid, terminal view, command line and buttons; the
 // serial component COM, the 800 ms timer and the file dialogs.
 #include <QMainWindow>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -215,6 +216,34 @@ private:
     std::string LineSettings() const;
     QLabel* FStateText = nullptr;
     int FReconnectAttempt = 0; // opens tried since the port was lost
+
+public:
+    // The Line menu, the line indicators and the byte counters (form1_line.cpp)
+    QMenu* Line1 = nullptr;
+    QAction* SendBreak1 = nullptr; // a 250 ms break, then the line is released
+    QAction* DTR1 = nullptr;       // checkable: the output's present state
+    QAction* RTS1 = nullptr;
+    QAction* PulseDTR1 = nullptr; // the line changes for 100 ms and comes back
+    QAction* PulseRTS1 = nullptr;
+    QAction* ResetCounters1 = nullptr; // in the View menu
+
+private:
+    void CreateLineMenu();
+    void CreateLineIndicators();
+    void SetLineControls(bool Connected);
+    // Lamps and the DTR/RTS items from the lines' present state.
+    void ShowLines();
+    void ShowCounters();
+    void SendBreak1Click();
+    void SetOutputLine(bool Dtr, bool On);
+    void PulseLine(bool Dtr);
+    // False for a refused line operation, told to the operator once per connection.
+    bool LineDone(bool Ok, const char* What);
+    std::array<QLabel*, 6> FLineLamps{};
+    QLabel* FCounters = nullptr;
+    QTimer* FCounterTimer = nullptr;
+    bool FLineFailureShown = false;
+    bool FBreakOn = false;
     // The help page in a window of the program's own, made at its first showing.
     QWidget* FHelpWindow = nullptr;
     QString HelpPage() const;

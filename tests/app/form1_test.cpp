@@ -761,6 +761,65 @@ TEST_F(Form1Test, PromptGateAndTheStateInTheStatusBar) {
     EXPECT_TRUE(Form->Button5->isEnabled());
 }
 
+// ---- The Line menu and the status bar's lamps
+
+TEST_F(Form1Test, LineMenuTimesBreakAndPulsesAndTheLampsFollowTheLines) {
+    const auto lamp = [&](const char* Name) {
+        return Form->StatusBar1->findChild<QLabel*>(QString("Lamp") + Name)->accessibleDescription();
+    };
+    const auto waitMs = [](int Ms) { QTest::qWait(Ms); };
+    Connect();
+    EXPECT_TRUE(Form->SendBreak1->isEnabled());
+    EXPECT_EQ(lamp("DTR"), "off");
+
+    // Each action, then the line calls it made with the time between the first and the last.
+    const struct {
+        QAction* TForm1::*Item;
+        std::vector<std::pair<TFakeOp, std::uint32_t>> Calls;
+        int Ms;
+    } actions[] = {
+        {&TForm1::SendBreak1, {{TFakeOp::foSetCommBreak, 0}, {TFakeOp::foClearCommBreak, 0}}, 250},
+        {&TForm1::PulseDTR1, {{TFakeOp::foEscapeCommFunction, 5}, {TFakeOp::foEscapeCommFunction, 6}}, 100},
+        {&TForm1::PulseRTS1, {{TFakeOp::foEscapeCommFunction, 3}, {TFakeOp::foEscapeCommFunction, 4}}, 100},
+    };
+    for (const auto& a : actions) {
+        const std::size_t before = Port->LineCalls().size();
+        (Form.get()->*a.Item)->trigger();
+        waitMs(a.Ms + 150);
+        std::vector<platform::TFakeLineCall> calls = Port->LineCalls();
+        calls.erase(calls.begin(), calls.begin() + std::ptrdiff_t(before));
+        std::vector<std::pair<TFakeOp, std::uint32_t>> made;
+        for (const auto& c : calls)
+            if (c.Op == TFakeOp::foSetCommBreak || c.Op == TFakeOp::foClearCommBreak ||
+                c.Op == TFakeOp::foEscapeCommFunction)
+                made.emplace_back(c.Op, c.Func);
+        ASSERT_EQ(made, a.Calls) << a.Ms;
+        const auto held =
+            std::chrono::duration_cast<std::chrono::milliseconds>(calls.back().At - calls.front().At);
+        EXPECT_GE(held.count(), a.Ms);
+        EXPECT_LT(held.count(), a.Ms + 100);
+    }
+    Form->DTR1->trigger();
+    EXPECT_TRUE(Port->Dtr());
+    EXPECT_EQ(lamp("DTR"), "on");
+    Port->SetModemInputs(platform::MS_CTS_ON | platform::MS_RLSD_ON);
+    ASSERT_TRUE(WaitUntil([&] { return lamp("CTS") == "on"; }));
+    EXPECT_EQ(lamp("DCD"), "on");
+    EXPECT_EQ(lamp("DSR"), "off");
+
+    // A port without modem lines: greyed lamps, and one box however often it is asked.
+    Form->Button1Click();
+    EXPECT_FALSE(Form->SendBreak1->isEnabled());
+    Port->SetModemLinesSupported(false);
+    Form->Button1Click();
+    EXPECT_EQ(lamp("CTS"), "unknown");
+    Boxes.clear();
+    for (int i = 0; i < 2; ++i)
+        RunAsEvent(Form.get(), [&] { Form->SendBreak1->trigger(); });
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Text, "Send Break: not supported by this port.");
+}
+
 // ---- Losing the device
 
 TEST_F(Form1Test, DeviceLostDisconnectsNamesThePortAndKeepsTheLog) {

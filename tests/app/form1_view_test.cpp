@@ -50,12 +50,12 @@ TEST_F(Form1ViewTest, ViewMenuComesAfterSettingsAndTheStatusBarShowsTheState) {
     QStringList titles;
     for (QAction* a : Form->menuBar()->actions())
         titles << a->text();
-    EXPECT_EQ(titles, (QStringList{"&File", "&Settings", "&View", "&Help"}));
+    EXPECT_EQ(titles, (QStringList{"&File", "&Settings", "&View", "&Line", "&Help"}));
     QStringList items;
     for (QAction* a : Form->View1->actions())
         items << a->text();
     EXPECT_EQ(items, (QStringList{"Follow Cursor", "Scroll-back", "Show All Rows", "Text Size", "",
-                                  "Keys to Device"}));
+                                  "Keys to Device", "Reset Counters"}));
     EXPECT_TRUE(Form->FollowCursor1->isCheckable());
     EXPECT_FALSE(Form->FollowCursor1->isChecked() || Form->ScrollBack1->isChecked() ||
                  Form->KeysToDevice1->isChecked());
