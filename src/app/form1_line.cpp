@@ -84,7 +84,7 @@ void TForm1::CreateLineIndicators() {
         lamp->setObjectName(QStringLiteral("Lamp") + QString::fromLatin1(kLampNames[i]));
         lamp->setAccessibleName(lamp->text());
         lamp->setAlignment(Qt::AlignCenter);
-        lamp->setContentsMargins(3, 0, 3, 0);
+        lamp->setContentsMargins(2, 0, 2, 0);
         StatusBar1->addPermanentWidget(lamp);
         FLineLamps[i] = lamp;
     }
