@@ -60,6 +60,44 @@ std::string ToBytesExact(const QString& Text) {
     return bytes;
 }
 
+std::string HexToBytes(const QString& Text) {
+    const auto refuse = [&](qsizetype At, const QString& Why) {
+        throw ETextError(
+            QStringLiteral("Cannot send the hex line: \"%1\" at position %2 %3. Nothing was sent.")
+                .arg(Text.mid(At, Text[At].isHighSurrogate() ? 2 : 1))
+                .arg(At + 1)
+                .arg(Why));
+    };
+    const auto digit = [](QChar c) {
+        const char16_t u = c.unicode();
+        return u >= '0' && u <= '9'   ? u - '0'
+               : u >= 'a' && u <= 'f' ? u - 'a' + 10
+               : u >= 'A' && u <= 'F' ? u - 'A' + 10
+                                      : -1;
+    };
+    std::string bytes;
+    qsizetype i = 0;
+    while (i < Text.size()) {
+        const QChar c = Text[i];
+        if (c == u' ' || c == u',' || c == u'\t') {
+            ++i;
+            continue;
+        }
+        if (c == u'0' && i + 1 < Text.size() && (Text[i + 1] == u'x' || Text[i + 1] == u'X')) i += 2;
+        // One run of digits up to the next separator: its digits pair up into bytes.
+        const qsizetype start = i;
+        while (i < Text.size() && Text[i] != u' ' && Text[i] != u',' && Text[i] != u'\t') {
+            if (digit(Text[i]) < 0) refuse(i, QStringLiteral("is not a hex digit"));
+            ++i;
+        }
+        if (i == start) refuse(start - 1, QStringLiteral("has no hex digits after it"));
+        if ((i - start) % 2 != 0) refuse(i - 1, QStringLiteral("is a hex digit without its pair"));
+        for (qsizetype d = start; d < i; d += 2)
+            bytes.push_back(static_cast<char>(digit(Text[d]) * 16 + digit(Text[d + 1])));
+    }
+    return bytes;
+}
+
 std::string ErrorBoxText(std::string_view Message) {
     std::string text(Message);
     if (!text.empty() && static_cast<unsigned char>(text.back()) > static_cast<unsigned char>('.'))

@@ -49,6 +49,11 @@ private:
 // character that has no byte (is outside Latin-1).
 std::string ToBytesExact(const QString& Text);
 
+// The bytes a hex line stands for: pairs of hex digits, optionally "0x"-prefixed, separated or not by
+// blanks and commas ("01 03 0A", "0x01,0x03", "0103"). Raises ETextError naming the position (from 1)
+// and the character of the first thing that is not such a pair.
+std::string HexToBytes(const QString& Text);
+
 // A signed 32-bit decimal number, with optional leading blanks and sign; anything else raises
 // EConvertError "'<text>' is not a valid integer value".
 std::int32_t StrToInt(std::string_view Text);

@@ -304,7 +304,7 @@ void TForm1::CreateTerminalGroup() {
 void TForm1::CreatePanel2() {
     auto* panel = NewPanel(centralWidget(), kClientWidth);
     Panel2 = Named(panel, "Panel2");
-    Edit1 = Named(panel->Place(new QComboBox(panel), 7, 6, 588, 24, TAnchor::Stretch), "Edit1");
+    Edit1 = Named(panel->Place(new QComboBox(panel), 7, 6, 540, 24, TAnchor::Stretch), "Edit1");
     Edit1->setEditable(true);
     KeepTypedText(Edit1);
     // The history is kept by Send alone; the combo box must not add typed lines by itself.
@@ -316,6 +316,10 @@ void TForm1::CreatePanel2() {
         Named(panel->Place(new QCheckBox(QStringLiteral("LF"), panel), 602, 9, 41, 17, TAnchor::Right),
               "CheckBox2");
     CheckBox2->setChecked(true);
+    // Off at start: the command line is text. On, it takes hex bytes and sends exactly those.
+    CheckBox3 =
+        Named(panel->Place(new QCheckBox(QStringLiteral("Hex"), panel), 553, 9, 47, 17, TAnchor::Right),
+              "CheckBox3");
     Button5 =
         Named(panel->Place(new QPushButton(QStringLiteral("Send"), panel), 642, 5, 73, 25, TAnchor::Right),
               "Button5");
@@ -666,16 +670,19 @@ void TForm1::CommLoopFailed(const std::string& Message) {
 // ---- Command line and control codes
 
 void TForm1::Button5Click() {
-    // A character without a byte value refuses the whole line before anything goes out.
-    const std::string command = ToBytesExact(Edit1->currentText());
+    // A character without a byte value, or a hex line that is not hex, refuses the whole line
+    // before anything goes out.
+    const QString line = Edit1->currentText();
+    const bool hex = CheckBox3->isChecked();
+    const std::string command = hex ? HexToBytes(line) : ToBytesExact(line);
     COM->SendString(command);
-    if (CheckBox2->isChecked()) COM->SendString("\n");
+    if (CheckBox2->isChecked() && !hex) COM->SendString("\n");
     if (!ComboBox4->currentText().isEmpty()) {
         Button5->setEnabled(false);
         ShowState();
     }
     if (!command.empty()) {
-        Edit1->addItem(FromBytes(command));
+        Edit1->addItem(hex ? line : FromBytes(command));
         if (Edit1->count() > kHistoryLimit) Edit1->removeItem(0);
         Edit1->setCurrentIndex(-1);
         Edit1->clearEditText();

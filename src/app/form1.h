@@ -89,6 +89,7 @@ public:
     QFrame* Panel2;
     QComboBox* Edit1;
     QCheckBox* CheckBox2;
+    QCheckBox* CheckBox3; // Hex
     QPushButton* Button5;
     QFrame* Panel4;
     QLabel* Label6;

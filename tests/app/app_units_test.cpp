@@ -158,6 +158,36 @@ TEST(LogText, SuffixStraddlingABlockBoundary) {
     EXPECT_EQ(chunks[1], "7400>");
 }
 
+TEST(HexLine, BytesOrThePlaceThatIsNotHex) {
+    const struct {
+        const char* Line;
+        std::string Bytes;   // when it parses
+        const char* Refused; // else the part of the error that names the place
+    } cases[] = {
+        {"01 03 00 00 00 0A C5 CD", std::string("\x01\x03\0\0\0\x0A\xC5\xCD", 8), nullptr},
+        {"0x01,0x03, 0XfF", "\x01\x03\xFF", nullptr},
+        {"0103", "\x01\x03", nullptr},
+        {"", "", nullptr},
+        {"01 3", "", "\"3\" at position 4 is a hex digit without its pair"},
+        {"01 0g", "", "\"g\" at position 5 is not a hex digit"},
+        {"12 0x", "", "\"x\" at position 5 has no hex digits after it"},
+        {"01\xe2\x82\xac", "", "\"\xe2\x82\xac\" at position 3 is not a hex digit"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Line);
+        if (!c.Refused) {
+            EXPECT_EQ(HexToBytes(QString::fromUtf8(c.Line)), c.Bytes);
+            continue;
+        }
+        try {
+            HexToBytes(QString::fromUtf8(c.Line));
+            ADD_FAILURE() << "accepted";
+        } catch (const ETextError& e) {
+            EXPECT_TRUE(e.Text().contains(QString::fromUtf8(c.Refused))) << e.Text().toStdString();
+        }
+    }
+}
+
 TEST(ErrorBox, FullStopRule) {
     const struct {
         const char* In;

@@ -197,7 +197,7 @@ TEST_F(Form1Test, LayoutAndGrowth) {
         {"Panel3", {297, 6, 170, 32}, 1},    {"Button6", {300, 9, 78, 25}, 1},
         {"SpinEdit1", {419, 9, 46, 26}, 1},  {"Bevel1", {470, 8, 248, 29}, 1},
         {"Gauge", {474, 11, 146, 23}, 1},    {"TimerButton", {626, 11, 82, 25}, 1},
-        {"Edit1", {7, 6, 588, 24}, 2},       {"CheckBox2", {602, 9, 41, 17}, 1},
+        {"Edit1", {7, 6, 540, 24}, 2},       {"CheckBox2", {602, 9, 41, 17}, 1},
         {"Button5", {642, 5, 73, 25}, 1},    {"Panel4", {7, 36, 272, 31}, 0},
         {"Button1", {283, 39, 82, 25}, 0},   {"Button3", {370, 39, 97, 25}, 0},
         {"Button9", {472, 39, 81, 25}, 0},   {"Bevel2", {560, 33, 156, 35}, 1},
@@ -649,28 +649,33 @@ TEST_F(Form1Test, LongLinesGoOutWhole) {
     EXPECT_EQ(Port->Output(), line + "\n" + line + "!\n");
 }
 
-TEST_F(Form1Test, CharactersWithoutAByteRefuseTheSend) {
+TEST_F(Form1Test, CharactersWithoutAByteAndBadHexRefuseTheSend) {
     Connect();
     const struct {
         QString Line;
         std::string Sent; // empty: refused
         QString Named;    // what the error box names
+        bool Hex = false; // the command line takes hex: exactly those bytes, no LF
     } cases[] = {
         {QString::fromUtf8("20\u00b0 \u00e9\u00ff"), "20\xb0 \xe9\xff\n", {}},
         {QString::fromUtf8("20\u00b0 \u20ac"), "", QString::fromUtf8("\"\u20ac\" (U+20AC)")},
         {QString::fromUtf8("ok \U0001F600 x"), "", QString::fromUtf8("\"\U0001F600\" (U+1F600)")},
         {QString::fromUtf8("\u0141"), "", QString::fromUtf8("\"\u0141\" (U+0141)")},
+        {"0x01, 0A ff", "\x01\x0A\xFF", {}, true},
+        {"01 0g", "", "\"g\" at position 5", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Line.toStdString());
         Boxes.clear();
         const std::size_t before = Port->Output().size();
         const int history = Form->Edit1->count();
+        Form->CheckBox3->setChecked(c.Hex);
         Form->Edit1->setEditText(c.Line);
         EXPECT_NO_THROW(Form->Button5->click());
         EXPECT_EQ(Port->Output().substr(before), c.Sent);
         if (c.Named.isEmpty()) {
             EXPECT_TRUE(Boxes.empty());
+            EXPECT_EQ(Form->Edit1->itemText(Form->Edit1->count() - 1), c.Line); // kept as typed
             continue;
         }
         ASSERT_EQ(Boxes.size(), 1u);
