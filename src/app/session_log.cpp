@@ -70,6 +70,8 @@ std::string NumberedName(const std::string& Path, int Number) {
 struct TSessionLog::TFile {
     TFile(int Fd, std::string Name, TOnFailure OnFailure)
         : Fd(Fd), Name(std::move(Name)), OnFailure(std::move(OnFailure)) {
+        // The two buffers take turns; sized once, a flood neither reallocates nor faults in new pages.
+        Pending.reserve(2 * kWriteAtOnce);
         Writer = std::thread([this] { RunWriter(); });
         Syncer = std::thread([this] { RunSyncer(); });
     }
@@ -122,6 +124,7 @@ struct TSessionLog::TFile {
 
     void RunWriter() {
         std::string out;
+        out.reserve(2 * kWriteAtOnce);
         std::unique_lock lock(Lock);
         for (;;) {
             Wake.wait(lock, [&] { return !Pending.empty() || Stopping || SyncAsked; });
@@ -214,8 +217,11 @@ std::string TSessionLog::Open(const std::string& FileName, bool Append, TOnFailu
         fd = ::open(name.c_str(), flags, 0600);
     }
     if (fd < 0) {
+        // With O_CREAT, a missing file is never the cause: a folder on the way is missing.
         const int error = errno;
-        throw EInOutError("Cannot create the log file " + FileName + ": " + CauseText(error), error);
+        throw EInOutError("Cannot create the log file " + FileName + ": " +
+                              CauseText(error == ENOENT ? ENOTDIR : error),
+                          error);
     }
     // A file continued after an unfinished line gets its first marker on a line of its own.
     char last = '\n';

@@ -109,7 +109,7 @@ TEST_F(LogFilesTest, EveryConnectionGetsItsOwnFile) {
 TEST_F(LogFilesTest, AFailingFileShowsOneBoxAndTheLogTextKeepsEverything) {
     // File, its size limit, the box.
     const std::tuple<const char*, rlim_t, const char*> cases[] = {
-        {"missing/x.log", RLIM_INFINITY, "Cannot create the log file %1: File not found."},
+        {"missing/x.log", RLIM_INFINITY, "Cannot create the log file %1: Path not found."},
         {"full.log", 4096, "Cannot write the log file %1: File too large."},
     };
     std::signal(SIGXFSZ, SIG_IGN);
