@@ -5,7 +5,7 @@
 // main thread's time goes, and resident memory. Latency of a device byte to its painted cell and
 // of Send to the byte read by the device are separate benchmarks.
 //
-//   flood_bench --benchmark_filter=Flood  [FLOOD_MB=256 FLOOD_ROUNDS=3]
+//   flood_bench --benchmark_filter=Flood  [FLOOD_MB=256 FLOOD_ROUNDS=3 FLOOD_LOG=FOLDER]
 //   flood_bench --benchmark_filter=LongSession  [LONG_MB=64,1024,4096]
 #include <benchmark/benchmark.h>
 
@@ -42,6 +42,7 @@
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/form3.h"
+#include "app/log_files.h"
 #include "emulvt/emul_vt.h"
 #include "emulvt/screen.h"
 #include "serial/xcomm.h"
@@ -239,6 +240,10 @@ struct TProgram {
         SetDesktopHooks(std::move(hooks));
         Form.AttachDialogs(&Settings, &About);
         Settings.SetComText(QString::fromStdString(Pty.Name));
+        // FLOOD_LOG=FOLDER: the same rounds with a session log file, to see what logging costs.
+        if (const char* folder = std::getenv("FLOOD_LOG"))
+            Form.LogFiles->StartFile(QString::fromLocal8Bit(folder) + QStringLiteral("/flood-%H%M%S.log"),
+                                     "pty");
         Form.show();
         RunUntil([this] { return Form.COM->Opened(); }, 10);
         Form.window()->installEventFilter(&Paints);
@@ -449,7 +454,8 @@ void BM_LongSession(benchmark::State& State) {
         State.counters["receive_MB_per_s"] = double(sentLines * kLine) / 1e6 / seconds;
         const TSaved saved = SaveLogAndHash(p);
         State.counters["save_log_s"] = saved.Seconds;
-        State.counters["exact"] = saved.Size == sentLines * (kLine + 1) && saved.Hash == expected.Final() ? 1 : 0;
+        State.counters["exact"] =
+            saved.Size == sentLines * (kLine + 1) && saved.Hash == expected.Final() ? 1 : 0;
         State.counters["saved_MB"] = double(saved.Size) / 1e6;
         State.counters["error_boxes"] = double(p.Boxes.size());
         State.SetIterationTime(seconds);
