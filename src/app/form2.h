@@ -54,6 +54,8 @@ public:
     // keeps above its screen while View > Scroll-back is on.
     bool ConfirmConnections() const;
     int ScrollBackRows() const;
+    // "Character set": received text is UTF-8 rather than code page 437 (the default).
+    bool Utf8() const;
     static constexpr int kMinScrollBackRows = 1000;
     // The terminal holds 16,383 rows in all, the 25 on screen among them.
     static constexpr int kMaxScrollBackRows = 16000;
@@ -89,7 +91,9 @@ public:
     QWidget* TabSheet2;   // Terminal
     QCheckBox* CheckBox2; // Confirm connections with a message box
     QLabel* Label7;
-    QSpinBox* SpinEdit1;  // Scroll-back rows
+    QSpinBox* SpinEdit1; // Scroll-back rows
+    QLabel* Label10;
+    QComboBox* ComboBox7; // Character set
     QWidget* TabSheet3;   // Logging
     QCheckBox* CheckBox3; // Log every connection to a file
     QLabel* Label8;

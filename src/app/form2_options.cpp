@@ -1,5 +1,6 @@
 // The settings dialog's "Terminal" page: choices about the window rather than the line.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -28,12 +29,23 @@ void TForm2::CreateTerminalPage() {
     SpinEdit1->setGeometry(120, 46, 90, SpinEdit1->sizeHint().height());
     Label7->setBuddy(SpinEdit1);
     SpinEdit1->setAccessibleName(Label7->text());
+    Label10 = new QLabel(QStringLiteral("Character set:"), TabSheet2);
+    Label10->setObjectName(QStringLiteral("Label10"));
+    Label10->move(8, 84);
+    Label10->adjustSize();
+    ComboBox7 = new QComboBox(TabSheet2);
+    ComboBox7->setObjectName(QStringLiteral("ComboBox7"));
+    ComboBox7->addItems({QStringLiteral("Code page 437 (8-bit)"), QStringLiteral("UTF-8")});
+    ComboBox7->setGeometry(120, 80, 160, ComboBox7->sizeHint().height());
+    Label10->setBuddy(ComboBox7);
+    ComboBox7->setAccessibleName(Label10->text());
     LoadTerminalDefaults();
 }
 
 void TForm2::LoadTerminalDefaults() {
     CheckBox2->setChecked(true);
     SpinEdit1->setValue(kDefaultScrollBackRows);
+    ComboBox7->setCurrentIndex(0);
 }
 
 bool TForm2::ConfirmConnections() const {
@@ -42,6 +54,10 @@ bool TForm2::ConfirmConnections() const {
 
 int TForm2::ScrollBackRows() const {
     return SpinEdit1->value();
+}
+
+bool TForm2::Utf8() const {
+    return ComboBox7->currentIndex() == 1;
 }
 
 } // namespace qorvel
