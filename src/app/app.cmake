@@ -22,6 +22,7 @@ if(TARGET app_support AND TARGET serial AND TARGET emulvt_view AND EXISTS ${CMAK
     add_library(app_main STATIC
         ${CMAKE_CURRENT_LIST_DIR}/form1.cpp
         ${CMAKE_CURRENT_LIST_DIR}/form1.h
+        ${CMAKE_CURRENT_LIST_DIR}/form1_charset.cpp
         ${CMAKE_CURRENT_LIST_DIR}/form1_script.cpp
         ${CMAKE_CURRENT_LIST_DIR}/form1_tools.cpp
         ${CMAKE_CURRENT_LIST_DIR}/form1_view.cpp

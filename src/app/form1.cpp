@@ -194,7 +194,11 @@ void TForm1::AttachDialogs(TForm2* Settings, TForm3* About) {
     if (!Settings) return;
     LogFiles->AttachSettings(Settings);
     SetScrollBackRows(Settings->ScrollBackRows());
-    connect(Settings, &TForm2::SettingsKept, this, [this] { SetScrollBackRows(FForm2->ScrollBackRows()); });
+    ReadCharacterSet(true);
+    connect(Settings, &TForm2::SettingsKept, this, [this] {
+        SetScrollBackRows(FForm2->ScrollBackRows());
+        ReadCharacterSet(false);
+    });
 }
 
 TForm1::~TForm1() {
@@ -555,6 +559,7 @@ void TForm1::Button1Click() {
     StopReconnect();
     if (Button1->text() == QString::fromLatin1(kConnectCaption)) {
         const TSerialTexts texts = FForm2->Texts();
+        ReadCharacterSet(true);
         COM->SetDeviceName(texts.Com);
         COM->SetBaudRate(TBaudRate::brCustom);
         COM->SetBaudValue(static_cast<std::uint32_t>(StrToInt(texts.Baudrate)));
@@ -674,7 +679,7 @@ void TForm1::Button5Click() {
     // before anything goes out.
     const QString line = Edit1->currentText();
     const bool hex = CheckBox3->isChecked();
-    const std::string command = hex ? HexToBytes(line) : ToBytesExact(line);
+    const std::string command = hex ? HexToBytes(line) : TypedBytes(line);
     COM->SendString(command);
     if (CheckBox2->isChecked() && !hex) COM->SendString("\n");
     if (!ComboBox4->currentText().isEmpty()) {
@@ -682,7 +687,7 @@ void TForm1::Button5Click() {
         ShowState();
     }
     if (!command.empty()) {
-        Edit1->addItem(hex ? line : FromBytes(command));
+        Edit1->addItem(hex ? line : TypedText(command));
         if (Edit1->count() > kHistoryLimit) Edit1->removeItem(0);
         Edit1->setCurrentIndex(-1);
         Edit1->clearEditText();
@@ -731,7 +736,13 @@ void TForm1::ComData(TCustomComm* /*Sender*/, std::uint32_t Received) {
         QMetaObject::invokeMethod(
             this, [message] { ShowException(message); }, Qt::QueuedConnection);
     }
-    Terminal2->WriteText(expanded);
+    if (FUtf8) {
+        FDecoded.clear();
+        FUtf8Decoder.Decode(expanded, FDecoded);
+        Terminal2->WriteText(FDecoded);
+    } else {
+        Terminal2->WriteText(expanded);
+    }
     PromptGate();
 }
 

@@ -12,6 +12,7 @@
 
 #include "app/font_scale.h"
 #include "app/log_text.h"
+#include "emulvt/utf8_decoder.h"
 #include "platform/commapi.h"
 #include "platform/ports.h"
 
@@ -257,6 +258,14 @@ private:
     // Reused by ComData for every batch, so a flood does not allocate and clear per batch.
     std::string FReceived;
     std::string FExpanded;
+    // "Character set" (form1_charset.cpp): in UTF-8 mode received text is decoded for the view
+    // (the log keeps the bytes) and typed text goes out as UTF-8. Connecting starts a new decode.
+    void ReadCharacterSet(bool Connecting);
+    std::string TypedBytes(const QString& Line) const;
+    QString TypedText(const std::string& Bytes) const;
+    bool FUtf8 = false;
+    TUtf8Decoder FUtf8Decoder;
+    std::string FDecoded;
 
     void CreateViewMenu();
     // Lays out the two groups between client y Top and Bottom: the terminal keeps its height

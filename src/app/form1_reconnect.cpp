@@ -107,6 +107,7 @@ bool TForm1::Reopen(const std::string& Name, const std::string& Shown, std::stri
         return false;
     }
     StopReconnect();
+    ReadCharacterSet(true);
     LogFiles->Connected(Shown, LineSettings());
     Button1->setText(QStringLiteral("Disconnect"));
     SetConnectedControls(true);
