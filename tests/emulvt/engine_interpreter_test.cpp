@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "emulvt/utf8_decoder.h"
 #include "engine_test_util.h"
 
 namespace qorvel::test {
@@ -511,6 +512,30 @@ TEST(InterpreterSgr, OtherByteInTheParametersCountsAsCodeZero) {
     s.ProcessEscape('m');
     EXPECT_EQ(s.FAttribute, 0x02);
     EXPECT_TRUE(quiet.Lines.empty());
+}
+
+TEST(Utf8Decoder, CellsWholeAndSplitAtEveryByte) {
+    const std::string s(1, char(TUtf8Decoder::kSubstitute));
+    // ASCII, controls and escapes; glyphs 437 has; no usable glyph (a control cell's, euro, C1, wide,
+    // emoji); overlong, surrogate, above U+10FFFF; stray bytes and sequences cut short by ASCII, ESC, a lead.
+    const std::pair<std::string, std::string> cases[] = {
+        {"A\x1b[1mB\r\n\x07\x7f", "A\x1b[1mB\r\n\x07\x7f"},
+        {"\xe2\x94\x80\xe2\x96\x91\xc3\xa9\xc2\xb0\xc2\xb2\xc2\xb7\xce\xb1\xe2\x8c\x82\xc2\xa0",
+         "\xc4\xb0\x82\xf8\xfd\xfa\xe0\x7f\xff"},
+        {"\xe2\x80\xa2\xe2\x82\xac\xc2\x85\xe4\xb8\xad\xf0\x9f\x98\x80", s + s + s + s + s},
+        {"\xc0\xaf\xe0\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80", std::string(12, s[0])},
+        {"\x80x\xffy\xe2\x94z\xf0\x9f\x98\x1b[m\xc3\xc3\xa9",
+         s + "x" + s + "y" + s + "z" + s + "\x1b[m" + s + "\x82"},
+    };
+    for (const auto& [in, cells] : cases) {
+        for (std::size_t cut = 0; cut <= in.size(); ++cut) {
+            TUtf8Decoder decoder;
+            std::string out;
+            decoder.Decode(std::string_view(in).substr(0, cut), out);
+            decoder.Decode(std::string_view(in).substr(cut), out);
+            EXPECT_EQ(out, cells) << "cut at " << cut;
+        }
+    }
 }
 
 } // namespace
