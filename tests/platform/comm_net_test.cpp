@@ -182,22 +182,19 @@ TEST(NetOpen, FailuresSetTheLastError) {
     const struct {
         std::string Name;
         int Error;
-        std::string Text; // empty: the system's
     } cases[] = {
-        {"tcp://127.0.0.1:99999", EINVAL, ""},
-        {"tcp://127.0.0.1:" + std::to_string(refusedPort), ECONNREFUSED, ""},
-        {silent.Name("rfc2217://"), ETIMEDOUT, ""},
-        {"tcp://nosuchhost.invalid:2000", EHOSTUNREACH, "Unknown host nosuchhost.invalid"},
+        {"tcp://127.0.0.1:99999", EINVAL},
+        {"tcp://127.0.0.1:" + std::to_string(refusedPort), ECONNREFUSED},
+        {silent.Name("rfc2217://"), ETIMEDOUT},
+        {"tcp://nosuchhost.invalid:2000", EHOSTUNREACH},
     };
     for (const auto& c : cases) {
         const auto start = TClock::now();
         EXPECT_EQ(OpenNetworkPort(c.Name), nullptr) << c.Name;
         EXPECT_EQ(GetLastError(), c.Error) << c.Name;
-        if (!c.Text.empty()) {
-            EXPECT_EQ(SystemErrorText(GetLastError()), c.Text);
-        }
         EXPECT_LT(TClock::now() - start, 30s) << c.Name; // bounded, not hanging
     }
+    EXPECT_EQ(SystemErrorText(GetLastError()), "Unknown host nosuchhost.invalid");
 }
 
 // ---- Raw TCP -------------------------------------------------------------------------------------
@@ -256,27 +253,19 @@ INSTANTIATE_TEST_SUITE_P(Hosts, NetRaw,
                                            TRawCase{"HostName", false, "localhost"}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
-// The socket of this process connected to the local port `port`.
-int SocketTo(int port) {
-    for (int fd = 3; fd < 1024; ++fd) {
-        sockaddr_in a{};
-        socklen_t length = sizeof a;
-        if (getpeername(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0 && ntohs(a.sin_port) == port)
-            return fd;
-    }
-    return -1;
-}
-
 TEST(NetRawSettings, AreKeptLocally) {
     TLocalServer server([](int fd) { ReadSome(fd, 1, 2s); });
     auto device = OpenNetworkPort(server.Name("tcp://"));
     ASSERT_NE(device, nullptr);
     // Data sent to a host that vanished is not retried for many minutes.
     unsigned userTimeout = 0;
-    socklen_t size = sizeof userTimeout;
-    getsockopt(SocketTo(server.Port), IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, &size);
-    EXPECT_GT(userTimeout, 0u);
-    EXPECT_LE(userTimeout, 30000u);
+    for (int fd = 3; fd < 1024; ++fd) {
+        sockaddr_in a{};
+        socklen_t size = sizeof a;
+        if (getpeername(fd, reinterpret_cast<sockaddr*>(&a), &size) == 0 && ntohs(a.sin_port) == server.Port)
+            getsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, &(size = sizeof userTimeout));
+    }
+    EXPECT_TRUE(userTimeout > 0 && userTimeout <= 30000) << userTimeout;
     DCB dcb{};
     dcb.DCBlength = kDcbLength;
     dcb.BaudRate = 19200;
@@ -290,15 +279,6 @@ TEST(NetRawSettings, AreKeptLocally) {
     dcb.ByteSize = 9;
     EXPECT_FALSE(device->SetCommState(dcb));
     EXPECT_EQ(GetLastError(), EINVAL);
-    // A raw port has no lines to control.
-    std::uint32_t status = 0;
-    bool dtr = false, rts = false;
-    for (const bool done :
-         {device->SetCommBreak(), device->ClearCommBreak(), device->EscapeCommFunction(SETDTR),
-          device->GetCommModemStatus(status), device->GetCommOutputLines(dtr, rts)}) {
-        EXPECT_FALSE(done);
-        EXPECT_EQ(GetLastError(), ENOTSUP);
-    }
 }
 
 // ---- Telnet servers played by the test ---------------------------------------------------------
@@ -418,13 +398,11 @@ TEST(NetTelnet, LineControlAndModemState) {
     auto device = OpenNetworkPort(server.Name("rfc2217://"));
     ASSERT_NE(device, nullptr) << SystemErrorText(GetLastError());
     ASSERT_TRUE(device->SetCommMask(EV_RLSD | EV_DSR));
-    EXPECT_TRUE(device->SetCommBreak());
-    EXPECT_TRUE(device->ClearCommBreak());
+    EXPECT_TRUE(device->SetCommBreak() && device->ClearCommBreak());
     for (std::uint32_t func : {CLRDTR, SETDTR, CLRRTS, SETRTS})
         EXPECT_TRUE(device->EscapeCommFunction(func));
     bool dtr = false, rts = false;
-    EXPECT_TRUE(device->GetCommOutputLines(dtr, rts));
-    EXPECT_TRUE(dtr && rts);
+    EXPECT_TRUE(device->GetCommOutputLines(dtr, rts) && dtr && rts);
     std::uint32_t status = 0;
     ASSERT_TRUE(device->GetCommModemStatus(status)) << SystemErrorText(GetLastError());
     EXPECT_EQ(status, MS_CTS_ON | MS_DSR_ON);
@@ -504,94 +482,76 @@ std::chrono::milliseconds ThreadCpu() {
     return std::chrono::milliseconds(t.tv_sec * 1000 + t.tv_nsec / 1000000);
 }
 
+const std::string kDo24 = {char(IAC), char(DO), 24}, kNop = {char(IAC), char(NOP)};
+
 struct THostileCase {
     const char* Name;
-    // The server agrees (with FloodFirst: after the flood), floods, sends Then, and then reads
-    // everything (Reads) or nothing until the client goes.
+    // The server agrees (FloodFirst: after the flood), floods, sends Then, then reads everything if
+    // it did not flood, or nothing until the client goes. The client opens unless FloodFirst.
     std::string Flood;
     std::chrono::milliseconds FloodTime;
     bool FloodFirst;
     std::string Then;
-    bool Reads;
-    bool Opens;
-    std::function<void(TCommDevice&, TClock::time_point opening)> Client; // checks of its own
-    // Then ClearCommError (which the window calls on its main thread) every 10 ms this long.
+    // After Client, ClearCommError (as the window's main thread calls it) every 10 ms this long.
     std::chrono::milliseconds Watch;
     bool Lost;
     std::chrono::milliseconds MaxTime, MaxCpu; // the client's, from the open on
+    std::function<void(TCommDevice&, TClock::time_point opening)> Client = nullptr;
 };
 
 void Serve(int fd, const THostileCase& c) {
-    if (!c.FloodFirst) Agree(fd, true);
-    if (c.FloodFirst) ReadSome(fd, 9);
+    c.FloodFirst ? void(ReadSome(fd, 9)) : Agree(fd, true);
     if (!c.Flood.empty()) Flood(fd, c.Flood, c.FloodTime);
     const std::string then = (c.FloodFirst ? Agreement(true) : "") + c.Then;
     [[maybe_unused]] ssize_t n = send(fd, then.data(), then.size(), MSG_NOSIGNAL);
     std::vector<char> sink(1 << 20);
-    while (c.Reads && recv(fd, sink.data(), sink.size(), 0) > 0)
-        continue;
     pollfd p{fd, POLLRDHUP, 0};
-    if (!c.Reads) poll(&p, 1, 20000);
+    if (!c.Flood.empty()) poll(&p, 1, 20000);
+    while (c.Flood.empty() && recv(fd, sink.data(), sink.size(), 0) > 0)
+        continue;
 }
 
-const std::string kSuspendDataResume = Sub({108}) + std::string(100 << 10, 'd') + Sub({109});
-
 const THostileCase kHostileCases[] = {
-    {"AnswersToDoNotRead", {char(IAC), char(DO), 24}, 4s, false, "", false, true, nullptr, 8s, true, 6s, 6s},
-    {"AnswersToSignatureRequestsNotRead", Sub({100}), 4s, false, "", false, true, nullptr, 8s, true, 6s, 6s},
-    {"CommandFloodHoldsNoCallLong",
-     {char(IAC), char(NOP)},
-     1500ms,
-     false,
-     "",
-     false,
-     true,
-     nullptr,
-     1500ms,
-     false,
-     3s,
-     3s},
-    {"DataBeforeNegotiatingStaysInTheSocket", "\r\n", 1s, true, "", false, false, nullptr, 0ms, false, 6s,
-     2s},
-    {"DataBeforeTheAnswersStaysInTheSocket", "\r\n", 1s, false, "", false, true,
+    {"AnswersToDoNotRead", kDo24, 4s, false, "", 8s, true, 6s, 6s},
+    {"AnswersToSignatureRequestsNotRead", Sub({100}), 4s, false, "", 8s, true, 6s, 6s},
+    {"CommandFloodHoldsNoCallLong", kNop, 1500ms, false, "", 1500ms, false, 3s, 3s},
+    {"DataBeforeNegotiatingStaysInTheSocket", "\r\n", 1s, true, "", 0ms, false, 6s, 2s},
+    {"DataBeforeTheAnswersStaysInTheSocket", "\r\n", 1s, false, "", 100ms, false, 4s, 2s,
      [](TCommDevice& d, auto) {
          DCB dcb{};
          dcb.DCBlength = kDcbLength;
          dcb.BaudRate = 9600;
          dcb.ByteSize = 8;
          EXPECT_FALSE(d.SetCommState(dcb));
-     },
-     100ms, false, 4s, 2s},
-    {"SuspendedWithAFullQueueNeitherSpinsNorMissesTheResume", "", 0ms, false, kSuspendDataResume, true, true,
+     }},
+    {"SuspendedWithAFullQueueNeitherSpinsNorMissesTheResume", "", 0ms, false,
+     Sub({108}) + std::string(100 << 10, 'd') + Sub({109}), 0ms, false, 3s, 300ms,
      [](TCommDevice& d, auto) {
          std::uint32_t n = 0;
          ASSERT_EQ(d.WaitForInput(2000), TWaitResult::wrReady); // the suspend came
          EXPECT_EQ(d.WaitForOutputRoom(1000), TWaitResult::wrTimeout);
-         EXPECT_TRUE(d.WriteFile("x", 1, n, 300));
-         EXPECT_EQ(n, 0u);
+         EXPECT_TRUE(d.WriteFile("x", 1, n, 300) && n == 0);
          EXPECT_EQ(DeviceRead(d, 100 << 10).size(), 100u << 10);
          EXPECT_EQ(d.WaitForOutputRoom(1000), TWaitResult::wrReady);
-     },
-     0ms, false, 3s, 300ms},
-    {"WriteKeepsItsLimitWhileTheServerReadsFast", "", 0ms, false, "", true, true,
+     }},
+    {"WriteKeepsItsLimitWhileTheServerReadsFast", "", 0ms, false, "", 0ms, false, 2s, 2s,
      [](TCommDevice& d, auto) {
          const std::string block(128 << 20, '\xFF'); // more than the socket takes in the limit
          std::uint32_t written = 0;
          const auto start = TClock::now();
          EXPECT_TRUE(d.WriteFile(block.data(), std::uint32_t(block.size()), written, 200));
          EXPECT_LT(TClock::now() - start, 450ms);
-     },
-     0ms, false, 2s, 2s},
-    {"PurgeUnansweredWhileOpeningFailsTheOpen", "", 0ms, false, "", true, true,
+     }},
+    {"PurgeUnansweredWhileOpeningFailsTheOpen", "", 0ms, false, "", 0ms, false,
+     std::chrono::milliseconds(kNetConnectLimitMs + 300), 300ms,
      [](TCommDevice& d, auto) {
          std::uint32_t status = 0;
          EXPECT_FALSE(d.GetCommModemStatus(status)); // nor is this answered, which loses nothing
          EXPECT_TRUE(d.SetupComm(4096, 4096));
          EXPECT_FALSE(d.PurgeComm(PURGE_RXCLEAR));
          EXPECT_FALSE(d.SetupComm(4096, 4096));
-     },
-     0ms, false, std::chrono::milliseconds(kNetConnectLimitMs + 300), 300ms},
-    {"PurgeUnansweredLaterIsNotAwaitedAgain", "", 0ms, false, "", true, true,
+     }},
+    {"PurgeUnansweredLaterIsNotAwaitedAgain", "", 0ms, false, "", 0ms, false, 9s, 300ms,
      [](TCommDevice& d, TClock::time_point opening) {
          std::this_thread::sleep_until(opening + std::chrono::milliseconds(kNetConnectLimitMs));
          EXPECT_FALSE(d.PurgeComm(PURGE_RXCLEAR));
@@ -599,8 +559,7 @@ const THostileCase kHostileCases[] = {
          d.PurgeComm(PURGE_RXCLEAR);
          EXPECT_LT(TClock::now() - start, 200ms);
          EXPECT_TRUE(d.SetupComm(4096, 4096));
-     },
-     0ms, false, 9s, 300ms},
+     }},
 };
 
 class NetHostile : public ::testing::TestWithParam<THostileCase> {};
@@ -611,7 +570,7 @@ TEST_P(NetHostile, MemoryTimeAndCpuStayBounded) {
     const auto start = TClock::now();
     const auto cpu = ThreadCpu();
     auto device = OpenNetworkPort(server.Name("rfc2217://"));
-    ASSERT_EQ(device != nullptr, c.Opens) << SystemErrorText(GetLastError());
+    ASSERT_EQ(device != nullptr, !c.FloodFirst) << SystemErrorText(GetLastError());
     if (c.Client) c.Client(*device, start);
     bool lost = false;
     for (const auto end = TClock::now() + c.Watch; !lost && TClock::now() < end;) {
