@@ -24,8 +24,7 @@
 
 namespace qorvel::test {
 
-// Set, the next message the program receives is dropped and the receive fails with ENOBUFS, as when
-// the udev monitor's socket buffer overflows (the monitor is the tests' only reader of messages).
+// Set, the next message received is lost with ENOBUFS, as when the udev monitor's buffer overflows.
 inline std::atomic<bool> gLoseNextMessage{false};
 
 struct Adapter {
@@ -91,11 +90,13 @@ public:
         const std::string usb = A.UsbPath;
         const std::string iface = usb + "/" + A.Interface;
         const std::string tty = iface + "/" + Node + "/tty/" + Node;
-        const std::string record =
-            "P: " + usb + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n\n" + "P: " + iface +
-            "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n\n" + "P: " + tty + "\nN: " + Node +
-            "\nS: " + A.ByIdLink + "\nS: " + A.ByPathLink + "\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/" + Node +
-            "\nE: DEVLINKS=/dev/" + A.ByIdLink + " /dev/" + A.ByPathLink + "\n" + A.Properties;
+        const std::string links = A.ByIdLink + "\nS: " + A.ByPathLink,
+                          devLinks = A.ByIdLink + " /dev/" + A.ByPathLink;
+        const std::string record = "P: " + usb + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n\n" +
+                                   "P: " + iface + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n\n" +
+                                   "P: " + tty + "\nN: " + Node + "\nS: " + links +
+                                   "\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/" + Node + "\nE: DEVLINKS=/dev/" +
+                                   devLinks + "\n" + A.Properties;
         // A twin's by-id link goes to the newcomer, as udev does.
         gchar* root = umockdev_testbed_get_root_dir(FBed);
         ::unlink((std::string(root) + "/dev/" + A.ByIdLink).c_str());
@@ -156,9 +157,7 @@ public:
 
     UMockdevTestbed* Bed() const { return FBed; }
 
-    // Sees every ioctl of the emulated nodes first, on umockdev's thread; returning true, it has
-    // completed the client itself (a modem line the pseudo-terminal does not have). Set it before
-    // the program opens a node.
+    // Sees the nodes' ioctls first, on umockdev's thread; true: it completed the client itself.
     using TIoctlHook = std::function<bool(UMockdevIoctlClient*)>;
     void SetIoctlHook(TIoctlHook Hook) { FHook = std::move(Hook); }
 
