@@ -102,12 +102,8 @@ TEST(PortDescription, PrintableText) {
         {"Ger\xC3\xA4t \xE2\x80\x94 \xF0\x9F\x94\x8C",
          "Ger\xC3\xA4t \xE2\x80\x94 \xF0\x9F\x94\x8C"}, // UTF-8 kept
         {std::string("\r\x7f\0", 3), "\\x0d\\x7f\\x00"},
-        {"\xC2\x9B"
-         "2J",
-         "\\xc2\\x9b2J"}, // C1 CSI
-        {"a\xE2\x80\xAE"
-         "b",
-         "a\\xe2\\x80\\xaeb"},                                            // right-to-left override
+        {"\xC2\x9B\x32J", "\\xc2\\x9b2J"},                                // C1 CSI
+        {"a\xE2\x80\xAE\x62", "a\\xe2\\x80\\xaeb"},                       // right-to-left override
         {"Ger\xE4t", "Ger\\xe4t"},                                        // Latin-1
         {"\xC0\xAF\xED\xA0\x80", "\\xc0\\xaf\\xed\\xa0\\x80"},            // overlong, surrogate
         {"\xF4\x90\x80\x80 \xE2\x80", "\\xf4\\x90\\x80\\x80 \\xe2\\x80"}, // past U+10FFFF, cut short
