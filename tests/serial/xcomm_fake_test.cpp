@@ -567,35 +567,29 @@ TEST_F(XCommFake, ClosingDiscardsOutputThatMakesNoProgressAndLetsMovingOutputDra
     }
 
     // Output that keeps moving is left to drain, for as long as the line needs and 2 s at most.
-    using std::chrono::milliseconds;
     const struct {
-        const char* Name;
         TBaudRate Baud;
-        std::uint32_t Pending, Step;
-        milliseconds Every;
+        std::uint32_t Pending, Step, EveryMs, WithinMs;
         bool Discarded;
-        milliseconds Within;
-    } kMoving[] = {
-        {"at the line's pace", TBaudRate::br9600, 300, 20, milliseconds(5), false, milliseconds(1000)},
-        {"slower than 9600 baud", TBaudRate::br9600, 60, 1, milliseconds(200), true, milliseconds(1000)},
-        {"slow on a 300 baud line", TBaudRate::br300, 60, 1, milliseconds(200), true, milliseconds(2600)},
-    };
+    } kMoving[] = {{TBaudRate::br9600, 300, 20, 5, 1000, false}, // at the line's pace
+                   {TBaudRate::br9600, 60, 1, 200, 1000, true},  // slower than 9600 baud
+                   {TBaudRate::br300, 60, 1, 200, 2600, true}};  // slow on a 300 baud line
     for (const auto& c : kMoving) {
-        SCOPED_TRACE(c.Name);
+        SCOPED_TRACE(c.EveryMs);
         Comm->SetBaudRate(c.Baud);
         Open();
         Port->SetOutQueue(c.Pending);
         std::atomic<bool> closed{false};
         std::thread line([&] {
             for (std::uint32_t left = c.Pending; left > 0 && !closed; left -= c.Step) {
-                std::this_thread::sleep_for(c.Every);
+                std::this_thread::sleep_for(std::chrono::milliseconds(c.EveryMs));
                 Port->SetOutQueue(left - c.Step);
             }
         });
         const auto before = discards();
         const auto start = std::chrono::steady_clock::now();
         Comm->CloseDevice();
-        EXPECT_LT(std::chrono::steady_clock::now() - start, c.Within);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(c.WithinMs));
         closed = true;
         line.join();
         EXPECT_EQ(discards() - before, c.Discarded ? 1 : 0);
@@ -724,18 +718,10 @@ TEST_F(XCommFake, LineControlReachesTheDeviceAndInputChangesAreEvents) {
     std::vector<TDeviceEvents> events;
     Comm->SetOnCommEvent([&](TCustomComm*, TDeviceEvents e) { events.push_back(e); });
     Open();
-    EXPECT_TRUE(Comm->SetBreak(true));
-    EXPECT_TRUE(Port->BreakOn());
-    EXPECT_TRUE(Comm->SetBreak(false));
-    EXPECT_TRUE(Comm->SetDTR(false));
-    EXPECT_TRUE(Comm->SetRTS(false));
+    EXPECT_TRUE(Comm->SetBreak(true) && Port->BreakOn());
+    EXPECT_TRUE(Comm->SetBreak(false) && Comm->SetDTR(false) && Comm->SetRTS(false));
     EXPECT_FALSE(Port->Dtr() || Port->Rts() || Port->BreakOn());
-    std::vector<std::uint32_t> funcs;
-    for (const TFakeLineCall& c : Port->LineCalls())
-        funcs.push_back(c.Op == TFakeOp::foEscapeCommFunction ? c.Func : 100 + std::uint32_t(c.Op));
-    EXPECT_EQ(funcs,
-              (std::vector<std::uint32_t>{100 + std::uint32_t(TFakeOp::foSetCommBreak),
-                                          100 + std::uint32_t(TFakeOp::foClearCommBreak), CLRDTR, CLRRTS}));
+    EXPECT_EQ(Port->LineCalls().size(), 4u);
 
     Port->SetModemInputs(MS_CTS_ON | MS_DSR_ON);
     ASSERT_TRUE(WaitServing([&] { return !events.empty(); }, std::chrono::seconds(20)));
@@ -773,8 +759,7 @@ TEST_F(XCommFake, AHandlerClosingWhileACloseRunsItsBatchLeavesTheCloseToFinish) 
     Comm->CloseDevice(); // ending the event thread runs the batch, whose handler closes again
     SetWakeMainThread(previous);
     EXPECT_EQ(calls, 1);
-    EXPECT_FALSE(Comm->Opened());
-    EXPECT_FALSE(Port->IsOpen());
+    EXPECT_FALSE(Comm->Opened() || Port->IsOpen());
     Comm->SetOnData(nullptr);
     Open();
     Comm->CloseDevice();
