@@ -1,7 +1,6 @@
 // The machine's ports in the windows, against emulated USB adapters in a sandboxed /sys and /dev
 // (umockdev) read by the real libudev: the "COM:" box's list while adapters come and go, and the
-// reconnect cycle of the main window (unplugged mid-stream, back under a new kernel name; identical
-// adapters; a network port through a real ser2net).
+// reconnect cycle of the main window (unplugged mid-stream, back under a new kernel name).
 // glib's headers first: they use "signals" as a name, which Qt's headers make a keyword.
 #include "serial_testbed.h"
 
@@ -266,13 +265,11 @@ TEST_F(ReconnectTest, StaysDisconnectedWhenNotAsked) {
 // Two adapters without a serial number: each opens itself by its own name, and the lost one is known
 // again by its USB socket, not taken for its twin that comes under the same name.
 TEST_F(ReconnectTest, IdenticalAdaptersWithoutSerialNumber) {
-    const std::string path = "/dev/serial/by-path/pci-0000:00:14.0-usb-0:";
     Bed.Unplug(Sys);
     const std::string sys[] = {Plug(Ch340Adapter("4")), Plug(Ch340Adapter("5"))};
     ASSERT_TRUE(WaitUntil([&] { return Ports.Ports().size() == 2; }));
     for (int i : {0, 1}) {
         Settings.ComboBox1->setCurrentIndex(kFixedItems + 1 + i);
-        EXPECT_EQ(Settings.ComText().toStdString(), path + "45"[i] + ":1.0-port0");
         Form.Button1Click();
         Write(Bed.Master("/dev/ttyUSB" + std::to_string(1 + i)), "from " + std::to_string(i) + "\n");
         EXPECT_TRUE(WaitUntil([&] { return Form.Terminal.EndsWith(std::to_string(i) + "\r\n"); }, 2000));
