@@ -431,8 +431,13 @@ void TForm1::CreateComponents(platform::TCommApi& Api) {
     COM->SetMonitorEvents(TDeviceEvents{TDeviceEvent::deChar, TDeviceEvent::deFlag, TDeviceEvent::deOutEmpty,
                                         TDeviceEvent::deCTS, TDeviceEvent::deDSR, TDeviceEvent::deRLSD,
                                         TDeviceEvent::deRing});
-    // Only the modem lines' changes are of interest here; the others have no use in the window.
-    COM->SetOnCommEvent([this](TCustomComm*, TDeviceEvents) { ShowLines(); });
+    // Only the modem lines' changes are of interest here: data batches and sends also come through,
+    // and must not cost a modem-status query each.
+    COM->SetOnCommEvent([this](TCustomComm*, TDeviceEvents Events) {
+        const TDeviceEvents lines{TDeviceEvent::deCTS, TDeviceEvent::deDSR, TDeviceEvent::deRLSD,
+                                  TDeviceEvent::deRing};
+        if (!(Events * lines).Empty()) ShowLines();
+    });
     COM->SetSynchronize(true);
     COM->Timeouts().SetReadInterval(1);
     COM->Timeouts().SetReadMultiplier(0);
