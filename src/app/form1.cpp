@@ -628,6 +628,9 @@ bool TForm1::OpenPort() {
 
 void TForm1::FocusCommandLine() {
     Edit1->setFocus(Qt::OtherFocusReason);
+    // After a box closes, a desktop without a window manager leaves no window active, and shortcuts
+    // (Alt+F ...) then go nowhere while typed text still arrives.
+    if (isVisible() && !isActiveWindow()) activateWindow();
 }
 
 void TForm1::ShowState() {
