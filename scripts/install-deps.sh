@@ -13,7 +13,7 @@ PACKAGES=(
     xfonts-base fonts-dejavu-core
     desktop-file-utils appstream file lintian
     libudev-dev umockdev libumockdev-dev
-    ser2net
+    ser2net lrzsz
 )
 
 missing=()
