@@ -7,5 +7,9 @@ add_library(transfer STATIC
     ${CMAKE_CURRENT_LIST_DIR}/xymodem.cpp
     ${CMAKE_CURRENT_LIST_DIR}/xymodem.h
     ${CMAKE_CURRENT_LIST_DIR}/zmodem.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/zmodem.h)
+    ${CMAKE_CURRENT_LIST_DIR}/zmodem.h
+    ${CMAKE_CURRENT_LIST_DIR}/zmodem_frames.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/zmodem_frames.h
+    ${CMAKE_CURRENT_LIST_DIR}/zmodem_receive.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/zmodem_send.cpp)
 target_include_directories(transfer PUBLIC ${CMAKE_SOURCE_DIR}/src)
