@@ -198,7 +198,6 @@ private:
         case ZFIN: // the sender is done
             if (FPhase == TPhase::Receiving) FHost.EndFile(false);
             FPhase = TPhase::Finishing;
-            FOut.resize(FOutPos);
             Queue(ZFIN);
             FDeadline = Now + kOoWait;
             break;

@@ -123,7 +123,10 @@ private:
         switch (Event) {
         case TReader::TEvent::None:
         case TReader::TEvent::Data: break;
-        case TReader::TEvent::Cancel: End(TState::Cancelled, "Cancelled by the device"); break;
+        case TReader::TEvent::Cancel:
+            FOut.resize(FOutPos);
+            End(TState::Cancelled, "Cancelled by the device");
+            break;
         case TReader::TEvent::BadHeader:
         case TReader::TEvent::BadData:
             ++FProgress.Errors;
