@@ -593,6 +593,7 @@ void TForm1::Button1Click() {
         else if (texts.FlowControl == "Hardware (Rts/Cts)")
             COM->SetFlowControl(TFlowControl::fcRtsCts);
         if (OpenPort()) {
+            ClearHexDump();
             RememberPort();
             LogFiles->Connected(COM->DeviceName(), LineSettings());
             Button1->setText(QString::fromLatin1(kDisconnectCaption));
@@ -723,6 +724,7 @@ void TForm1::ComData(TCustomComm* /*Sender*/, std::uint32_t Received) {
     if (FReceived.size() < Received) FReceived.resize(Received);
     const std::uint32_t n = COM->ReadData(FReceived.data(), Received);
     std::string_view block(FReceived.data(), std::min<std::size_t>(n, Received));
+    HexDumpReceived(block);
     std::string& expanded = FExpanded;
     expanded.clear();
     expanded.reserve(block.size() * 2);

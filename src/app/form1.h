@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "app/font_scale.h"
+#include "app/hex_dump.h"
 #include "app/log_text.h"
 #include "emulvt/utf8_decoder.h"
 #include "platform/commapi.h"
@@ -37,6 +38,7 @@ class TCustomComm;
 class TEmulVT;
 class TForm2;
 class TForm3;
+class THexDumpView;
 class TLogFiles;
 class TPortList;
 class TStringGrid;
@@ -312,6 +314,20 @@ private:
     QTimer* FRetryTimer = nullptr;
     std::chrono::milliseconds FFirstRetryDelay = kFirstRetryDelay;
     std::chrono::milliseconds FRetryDelay{};
+
+    // View > Hex Dump (form1_hexdump.cpp): the received bytes as a hex dump in place of Terminal2.
+public:
+    QAction* HexDump1 = nullptr;
+    THexDumpView* HexDumpView = nullptr;
+    // Every byte since Connect or Clear Terminal, up to ScrollBackRows() rows.
+    THexDump HexDump;
+
+private:
+    void CreateHexDump();
+    void ShowHexDump(bool On);
+    void HexDumpReceived(std::string_view Block);
+    void ClearHexDump();
+    bool FHexDumpStampsWired = false;
 };
 
 } // namespace qorvel

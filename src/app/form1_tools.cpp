@@ -77,6 +77,7 @@ void TForm1::Button3Click() {
     Terminal.Clear();
     Terminal2->ClearScreen();
     Terminal2->WriteText(std::string_view());
+    ClearHexDump();
 }
 
 // ---- Help and About

@@ -13,6 +13,7 @@
 
 #include "app/form1.h"
 #include "app/form2.h"
+#include "app/hex_dump_view.h"
 #include "app/string_grid.h"
 #include "emulvt/emul_vt.h"
 #include "serial/xcomm.h"
@@ -101,6 +102,7 @@ void TForm1::CreateViewMenu() {
         sizes->addAction(a);
         connect(a, &QAction::triggered, this, [this, size] { SetTextSize(size.CharWidth, size.LineHeight); });
     }
+    CreateHexDump();
     View1->addSeparator();
     KeysToDevice1 = View1->addAction(QStringLiteral("Keys to Device"));
     KeysToDevice1->setObjectName(QStringLiteral("KeysToDevice1"));
@@ -167,6 +169,7 @@ void TForm1::LayoutMiddle(int Top, int Bottom) {
     QRect view = GroupBox1->contentsRect().adjusted(kTerminalInset, 0, -kTerminalInset, -kTerminalInset);
     view.setHeight(WholeRowsHeight(*Terminal2, view.height()));
     Terminal2->setGeometry(view);
+    if (HexDumpView) HexDumpView->setGeometry(view);
     if (SplitHandle) {
         SplitHandle->setGeometry(0, GroupBox1->y() - kHandleHeight / 2, w, kHandleHeight);
         SplitHandle->raise();

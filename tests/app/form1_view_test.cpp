@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -17,6 +19,7 @@
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/form3.h"
+#include "app/hex_dump_view.h"
 #include "emulvt/emul_vt.h"
 #include "platform/comm_fake.h"
 #include "serial/xcomm.h"
@@ -54,8 +57,8 @@ TEST_F(Form1ViewTest, ViewMenuComesAfterSettingsAndTheStatusBarShowsTheState) {
     QStringList items;
     for (QAction* a : Form->View1->actions())
         items << a->text();
-    EXPECT_EQ(items, (QStringList{"Follow Cursor", "Scroll-back", "Show All Rows", "Text Size", "",
-                                  "Keys to Device", "Reset Counters"}));
+    EXPECT_EQ(items, (QStringList{"Follow Cursor", "Scroll-back", "Show All Rows", "Text Size", "Hex Dump",
+                                  "", "Keys to Device", "Reset Counters"}));
     EXPECT_TRUE(Form->FollowCursor1->isCheckable());
     EXPECT_FALSE(Form->FollowCursor1->isChecked() || Form->ScrollBack1->isChecked() ||
                  Form->KeysToDevice1->isChecked());
@@ -163,6 +166,49 @@ TEST_F(Form1ViewTest, ShortcutsReachTheMenuFromTheTerminalAndTheCommandLine) {
         EXPECT_NE(Form->FollowCursor1->isChecked(), before);
         EXPECT_EQ(Form->Terminal2->FollowCursor(), Form->FollowCursor1->isChecked());
     }
+}
+
+TEST_F(Form1ViewTest, HexDumpShowsEveryByteCopiesRowsAndLeavesTheTerminalAsItWas) {
+    const auto port = Api.AddPort("COM1");
+    ASSERT_TRUE(WaitUntil([&] { return !Capture.Boxes.empty(); }));
+    if (!Form->COM->Opened()) Form->Button1Click();
+    const auto receive = [&](std::string_view Bytes) {
+        const std::uint64_t before = Form->HexDump.TotalBytes();
+        port->PushInput(Bytes);
+        ASSERT_TRUE(WaitUntil([&] { return Form->HexDump.TotalBytes() == before + Bytes.size(); }));
+    };
+    const auto screen = [&] {
+        std::string text;
+        for (int row = 0; row < 3; ++row)
+            text.append(reinterpret_cast<const char*>(Form->Terminal2->Screen()->GetLine(row)->Txt), 20);
+        return text;
+    };
+    receive(std::string("hello\0\x01\xff\r\n", 10));
+    // Switched on mid-stream, from the command line: the bytes before it are there, zero byte too.
+    Form->Edit1->setFocus();
+    QTest::keyClick(Form->Edit1, Qt::Key_H, Qt::AltModifier | Qt::ShiftModifier);
+    ASSERT_TRUE(Form->HexDumpView->isVisible());
+    EXPECT_FALSE(Form->Terminal2->isVisible());
+    EXPECT_EQ(Form->HexDumpView->geometry(), Form->Terminal2->geometry());
+    receive("\x1b[3;5Hend of a row\x1b[1;1H");
+    EXPECT_EQ(Form->HexDump.RowText(0, false).substr(0, 40), "00000000  68 65 6C 6C 6F 00 01 FF 0D 0A ");
+    const std::string shown = screen();
+
+    // Rows 1 and 2 picked with the mouse, copied with Ctrl+C.
+    QWidget* rows = Form->HexDumpView->viewport();
+    const int h = Form->HexDumpView->RowHeight();
+    QTest::mouseClick(rows, Qt::LeftButton, {}, QPoint(40, h / 2));
+    QTest::mouseClick(rows, Qt::LeftButton, Qt::ShiftModifier, QPoint(40, h + h / 2));
+    QTest::keyClick(Form->HexDumpView, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), Form->HexDump.Text(0, 1, false));
+    EXPECT_EQ(QApplication::clipboard()->text().count(u'\n'), 1);
+
+    Form->HexDump1->trigger();
+    EXPECT_TRUE(Form->Terminal2->isVisible());
+    EXPECT_EQ(screen(), shown);
+    EXPECT_NE(shown.find("end of a row"), std::string::npos);
+    Form->Button3Click(); // Clear Terminal: the offsets count from 0 again
+    EXPECT_EQ(Form->HexDump.TotalBytes(), 0u);
 }
 
 } // namespace
