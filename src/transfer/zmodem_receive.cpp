@@ -41,7 +41,8 @@ public:
             i += FReader.Feed(Bytes.substr(i), event);
             Handle(event, Now);
         }
-        if (FPhase == TPhase::Ended) {
+        // After a clean end the rest is the device's again; after an abort it is protocol debris.
+        if (FPhase == TPhase::Ended && FFinal == TState::Done) {
             i += FReader.SkipHeaderEnd(Bytes.substr(i));
             FTrailing.append(Bytes.substr(i));
         }

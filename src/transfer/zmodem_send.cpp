@@ -34,7 +34,8 @@ public:
             i += FReader.Feed(Bytes.substr(i), event);
             Handle(event, Now);
         }
-        if (FPhase == TPhase::Ended) {
+        // After a clean end the rest is the device's again; after an abort it is protocol debris.
+        if (FPhase == TPhase::Ended && FFinal == TState::Done) {
             i += FReader.SkipHeaderEnd(Bytes.substr(i));
             FTrailing.append(Bytes.substr(i));
         }
@@ -55,14 +56,23 @@ public:
             FOutPos = 0;
             if (FPhase != TPhase::Streaming || !NextSubpacket()) break;
         }
-        // Waiting for an answer starts when the question has left.
-        if (took && FPhase != TPhase::Streaming && FPhase != TPhase::Ended) FDeadline = Now + kTimeout;
+        // Waiting for an answer starts when the question has left; a stream waits for the line.
+        if (took && FPhase != TPhase::Ended) {
+            FDeadline = Now + kTimeout;
+            FStalls = 0;
+        }
     }
 
     void Tick(TMillis Now) override {
-        if (Now < FDeadline || FPhase == TPhase::Ended || FPhase == TPhase::Streaming) return;
+        if (Now < FDeadline || FPhase == TPhase::Ended) return;
         FDeadline = Now + kTimeout;
         ++FProgress.Errors;
+        if (FPhase == TPhase::Streaming) {
+            // Nothing taken for a while: the line is held (flow control) or gone; do not wait forever.
+            FProgress.LastError = "the line took no data for " + std::to_string(kTimeout / 1000) + " s";
+            if (++FStalls >= kMaxTries) Fail(FProgress.LastError);
+            return;
+        }
         FProgress.LastError = "timeout";
         ++FTries;
         if (FPhase == TPhase::FinWait) {
@@ -80,9 +90,7 @@ public:
         }
     }
 
-    TMillis Deadline() const override {
-        return FPhase == TPhase::Ended || FPhase == TPhase::Streaming ? kNoDeadline : FDeadline;
-    }
+    TMillis Deadline() const override { return FPhase == TPhase::Ended ? kNoDeadline : FDeadline; }
 
     void Cancel(TMillis) override {
         if (FPhase == TPhase::Ended) return;
@@ -165,12 +173,14 @@ private:
                 FTries = 0;
             }
             FLastAsked = position;
+            FDeadline = Now + kTimeout;
             StartData(position);
             break;
         }
         case ZACK: // the receiver took a window's worth
             if (FPhase == TPhase::AckWait && Widen(Header.Position()) == FPos) {
                 FTries = 0;
+                FDeadline = Now + kTimeout;
                 StartData(FPos);
             }
             break;
@@ -306,6 +316,7 @@ private:
     std::size_t FBlock = kFirstBlock;
     std::size_t FClean = 0;
     std::uint32_t FTries = 0;
+    std::uint32_t FStalls = 0;
     std::string FOut;
     std::size_t FOutPos = 0;
     TMillis FDeadline = kNoDeadline;
