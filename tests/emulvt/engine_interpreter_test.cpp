@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -535,6 +537,44 @@ TEST(Utf8Decoder, CellsWholeAndSplitAtEveryByte) {
             decoder.Decode(std::string_view(in).substr(cut), out);
             EXPECT_EQ(out, cells) << "cut at " << cut;
         }
+    }
+}
+
+// Real programs' UTF-8 through the decoder and the engine: htop's process tree (recorded at 120
+// columns with TERM=vt100), and a boot console and unit status in systemd's format, reconstructed
+// with its real glyphs and colours since no boot log exists where the tests were written.
+TEST(Utf8Decoder, CapturesDrawTheirLinesAndSubstitutes) {
+    const char s = char(TUtf8Decoder::kSubstitute);
+    const struct {
+        const char* File;
+        int Row, Col;
+        std::string Cells;
+    } cases[] = {
+        {"htop-tree-utf8.vt", 7, 2, std::string("PID") + s + "USER"}, // the sort mark, no 437 glyph
+        {"htop-tree-utf8.vt", 8, 65, "\xb3"},
+        {"htop-tree-utf8.vt", 8, 83, "\xc0\xc4 bash"},
+        {"htop-tree-utf8.vt", 11, 86, "\xb3  \xc3\xc4 sleep 9"},
+        {"htop-tree-utf8.vt", 12, 86, "\xb3  \xc0\xc4 sleep 9"},
+        {"systemd-boot-utf8.vt", 0, 0, "[  OK  ] Created slice system-getty.slice"},
+        {"systemd-boot-utf8.vt", 6, 0, "[**    ] A start job"}, // redrawn in place after CR
+        {"systemd-boot-utf8.vt", 7, 0, std::string(1, s) + " networking.service"},
+        {"systemd-boot-utf8.vt", 17, 13,
+         "\xc0\xc4"
+         "612 \"sshd"},
+        {"systemd-boot-utf8.vt", 19, 88, std::string("kept from") + s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.File) + " row " + std::to_string(c.Row));
+        std::ifstream in(std::string(QORVEL_TEST_DATA) + "/" + c.File, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_FALSE(bytes.empty());
+        SinkCapture quiet; // systemd's SGR 39 (default colour) is reported as unknown
+        TScreen screen;
+        Prepare(screen, 25, 132);
+        std::string cells;
+        TUtf8Decoder().Decode(bytes, cells);
+        Feed(screen, cells);
+        EXPECT_EQ(RowText(screen, c.Row).substr(c.Col, c.Cells.size()), c.Cells) << RowText(screen, c.Row);
     }
 }
 
