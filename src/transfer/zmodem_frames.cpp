@@ -156,24 +156,31 @@ void AppendSubpacket(std::string& Out, std::string_view Data, char End, bool Crc
 
 std::size_t TReader::SkipHeaderEnd(std::string_view Bytes) {
     std::size_t i = 0;
-    for (; i < Bytes.size() && FMode == TMode::HexTail; ++i) {
-        const auto b = static_cast<unsigned char>(Bytes[i]);
-        if (FHexTail == 0 && (b & 0x7F) == '\r')
-            FHexTail = 1;
-        else if (FHexTail <= 1 && (b & 0x7F) == '\n')
-            FHexTail = 2;
-        else if (FHexTail <= 2 && b == 0x11)
-            FMode = TMode::Hunt;
-        else {
-            FMode = TMode::Hunt;
-            break;
-        }
-    }
+    while (i < Bytes.size() && FMode == TMode::HexTail && TailByte(static_cast<unsigned char>(Bytes[i])))
+        ++i;
     return i;
 }
 
+bool TReader::TailByte(unsigned char Byte) {
+    if (FHexTail == 0 && (Byte & 0x7F) == '\r')
+        FHexTail = 1;
+    else if (FHexTail <= 1 && (Byte & 0x7F) == '\n')
+        FHexTail = 2;
+    else if (FHexTail <= 2 && Byte == 0x11)
+        FMode = FAfterTail;
+    else {
+        FMode = FAfterTail;
+        return false;
+    }
+    return true;
+}
+
 void TReader::ExpectData(bool Crc32Frame) {
-    FMode = TMode::Data;
+    // A hex header's CR LF XON may still come before the data.
+    if (FMode == TMode::HexTail)
+        FAfterTail = TMode::Data;
+    else
+        FMode = TMode::Data;
     FDataCrc32 = Crc32Frame;
     FPendingZdle = false;
     FData.clear();
@@ -181,6 +188,7 @@ void TReader::ExpectData(bool Crc32Frame) {
 
 void TReader::Hunt() {
     FMode = TMode::Hunt;
+    FAfterTail = TMode::Hunt;
     FPendingZdle = false;
 }
 
@@ -229,6 +237,7 @@ TReader::TEvent TReader::HeaderComplete() {
     for (int i = 0; i < 5; ++i)
         bytes[i] = FRaw[i];
     FMode = FFormat == kZhex ? TMode::HexTail : TMode::Hunt;
+    FAfterTail = TMode::Hunt;
     FHexTail = 0;
     if (!good) {
         FWhy = "CRC error in a header";
@@ -289,6 +298,11 @@ std::size_t TReader::Feed(std::string_view Bytes, TEvent& Event) {
             }
             continue;
         }
+        if (FMode == TMode::HexTail) {
+            // The CR LF (XON) after a hex header belong to it, not to what follows.
+            i += TailByte(data[i]);
+            continue;
+        }
         const unsigned char b = data[i++];
         if (Cancelled(b)) {
             Hunt();
@@ -336,17 +350,7 @@ std::size_t TReader::Feed(std::string_view Bytes, TEvent& Event) {
             }
             break;
         }
-        case TMode::HexTail:
-            // The CR LF (XON) after a hex header belong to it, not to what follows.
-            if (FHexTail == 0 && (b & 0x7F) == '\r')
-                FHexTail = 1;
-            else if (FHexTail <= 1 && (b & 0x7F) == '\n')
-                FHexTail = 2;
-            else if (FHexTail <= 2 && b == 0x11)
-                FMode = TMode::Hunt;
-            else
-                FMode = (b & 0x7F) == kZpad ? TMode::Pad : TMode::Hunt;
-            break;
+        case TMode::HexTail: break;
         case TMode::Data: {
             const int value = Unescape(b);
             if (value == -1) continue;

@@ -120,10 +120,12 @@ private:
     // comes as 0x100 | byte.
     int Unescape(unsigned char Byte);
     bool Cancelled(unsigned char Byte);
+    bool TailByte(unsigned char Byte); // false: not part of the tail, which has ended
     TEvent HeaderComplete();
     TEvent DataComplete();
 
     TMode FMode = TMode::Hunt;
+    TMode FAfterTail = TMode::Hunt;
     char FFormat = 0;
     bool FDataCrc32 = false;
     bool FPendingZdle = false;

@@ -200,6 +200,10 @@ TEST(ZmodemReceiver, ScriptedExchanges) {
         std::uint64_t Resume = 0;
         bool Refuse = false;
     };
+    std::string zsinit; // a hex header with data, as "sz -e" sends it
+    TEscaper escaper;
+    AppendHexHeader(zsinit, MakeFlagsHeader(ZSINIT, TESCCTL));
+    AppendSubpacket(zsinit, {"\0", 1}, ZCRCW, false, escaper);
     const std::string start = offer + Frame(ZDATA, 0, "abc", ZCRCG), cut = Sub("", ZCRCE);
     const std::vector<TRow> rows = {
         {"whole file, then ZFIN and OO",
@@ -210,6 +214,7 @@ TEST(ZmodemReceiver, ScriptedExchanges) {
          {"ZRINIT", "ZRPOS 0", "ZRINIT", "ZFIN"},
          "abcdef",
          TState::Done},
+        {"hex ZSINIT and its data", zsinit + offer, {"ZRINIT", "ZACK 1", "ZRPOS 0"}},
         {"bad CRC asks again from the last good byte",
          start + badCrc,
          {"ZRINIT", "ZRPOS 0", "ZRPOS 3"},
