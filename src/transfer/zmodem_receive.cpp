@@ -83,7 +83,8 @@ public:
     void Cancel(TMillis) override {
         if (FPhase == TPhase::Ended) return;
         FOut.resize(FOutPos);
-        End(TState::Cancelled, "Cancelled");
+        FOut += kAbort;
+        End(TState::Cancelled, "Cancelled by the operator");
     }
 
     TState State() const override {
@@ -124,8 +125,7 @@ private:
 
     void End(TState State, std::string Error) {
         if (FPhase == TPhase::Receiving) FHost.EndFile(false);
-        // Stop the sender too, unless it stopped us or all went well.
-        if (State == TState::Failed || (State == TState::Cancelled && Error == "Cancelled")) FOut += kAbort;
+        if (State == TState::Failed) FOut += kAbort; // the sender stops too, not streaming into a shell
         FPhase = TPhase::Ended;
         FFinal = State;
         FError = std::move(Error);

@@ -96,7 +96,7 @@ public:
         if (FPhase == TPhase::Ended) return;
         FOut.resize(FOutPos);
         FOut += kAbort;
-        End(TState::Cancelled, "Cancelled");
+        End(TState::Cancelled, "Cancelled by the operator");
     }
 
     TState State() const override {
