@@ -75,6 +75,9 @@ void THexDumpView::UpdateRange() {
     }
     FTop = FDump.DroppedRows() + std::uint64_t(top);
     FFollow = follow || top >= maximum;
+}
+
+void THexDumpView::UpdateWidth() {
     const int textWidth = fontMetrics().horizontalAdvance(QString(THexDump::RowChars(FStamped), u'0'));
     QScrollBar* across = horizontalScrollBar();
     across->setRange(0, std::max(textWidth + 2 * kTextInset - viewport()->width(), 0));
@@ -84,6 +87,7 @@ void THexDumpView::UpdateRange() {
 void THexDumpView::SetStamped(bool On) {
     if (FStamped == On) return;
     FStamped = On;
+    UpdateWidth();
     DataChanged();
 }
 
@@ -130,6 +134,7 @@ void THexDumpView::paintEvent(QPaintEvent* Event) {
 
 void THexDumpView::resizeEvent(QResizeEvent* Event) {
     QAbstractScrollArea::resizeEvent(Event);
+    UpdateWidth();
     UpdateRange();
 }
 
@@ -160,7 +165,10 @@ void THexDumpView::mouseMoveEvent(QMouseEvent* Event) {
 }
 
 void THexDumpView::keyPressEvent(QKeyEvent* Event) {
-    if (Event->matches(QKeySequence::Copy)) return Copy();
+    // Ctrl+Shift+C as well, the terminal view's Copy.
+    if (Event->matches(QKeySequence::Copy) ||
+        (Event->key() == Qt::Key_C && Event->modifiers() == (Qt::ControlModifier | Qt::ShiftModifier)))
+        return Copy();
     if (Event->matches(QKeySequence::SelectAll)) return SelectAll();
     QAbstractScrollArea::keyPressEvent(Event);
 }

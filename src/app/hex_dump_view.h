@@ -39,6 +39,8 @@ private:
     // The row under a viewport y, as the dump numbers it from its start (dropped rows included).
     std::uint64_t RowAt(int Y) const;
     void UpdateRange();
+    // The horizontal scroll range, from the width of a full row.
+    void UpdateWidth();
 
     const THexDump& FDump;
     bool FStamped = false;
