@@ -28,12 +28,16 @@ if(TARGET app_support AND TARGET serial AND TARGET emulvt_view AND EXISTS ${CMAK
         ${CMAKE_CURRENT_LIST_DIR}/form1_view.cpp
         ${CMAKE_CURRENT_LIST_DIR}/form1_line.cpp
         ${CMAKE_CURRENT_LIST_DIR}/form1_reconnect.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/form1_transfer.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/transfer_window.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/transfer_window.h
         ${CMAKE_CURRENT_LIST_DIR}/log_files.cpp
         ${CMAKE_CURRENT_LIST_DIR}/log_files.h
         ${CMAKE_CURRENT_LIST_DIR}/open_failure.cpp
         ${CMAKE_CURRENT_LIST_DIR}/open_failure.h)
     target_include_directories(app_main PUBLIC ${CMAKE_SOURCE_DIR}/src)
-    target_link_libraries(app_main PUBLIC app_support app_a11y app_dialogs emulvt_view serial Qt6::Widgets)
+    target_link_libraries(app_main PUBLIC app_support app_a11y app_dialogs emulvt_view serial transfer_files
+                                           Qt6::Widgets)
 
     add_executable(qorvel-terminal ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
     target_link_libraries(qorvel-terminal PRIVATE app_main)

@@ -171,6 +171,7 @@ TForm1::TForm1(platform::TCommApi& Api, QWidget* parent) : QMainWindow(parent) {
     CreateComponents(Api);
     CreateLineIndicators();
     CreateLineMenu();
+    CreateTransferMenu();
     ShowState();
     ScaleLayout();
 
@@ -557,6 +558,7 @@ void TForm1::SetConnectedControls(bool Enabled) {
                                                       Label6, SpinEdit1, ComboBox3, ComboBox4, Grid})
         w->setEnabled(Enabled);
     SetLineControls(Enabled);
+    SetTransferControls(Enabled);
 }
 
 void TForm1::Button1Click() {
@@ -662,6 +664,7 @@ std::string TForm1::LineSettings() const {
 }
 
 void TForm1::Disconnect() {
+    TransferPortClosed();
     SetConnectedControls(false);
     Gauge->hide();
     TimerButton->hide();
@@ -725,6 +728,11 @@ void TForm1::ComData(TCustomComm* /*Sender*/, std::uint32_t Received) {
     const std::uint32_t n = COM->ReadData(FReceived.data(), Received);
     std::string_view block(FReceived.data(), std::min<std::size_t>(n, Received));
     HexDumpReceived(block);
+    if (TransferTakes(block)) return;
+    ShowReceived(block);
+}
+
+void TForm1::ShowReceived(std::string_view block) {
     std::string& expanded = FExpanded;
     expanded.clear();
     expanded.reserve(block.size() * 2);

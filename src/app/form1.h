@@ -2,6 +2,7 @@
 // The main window: script-file bar, script grid, terminal view, command line and buttons; the
 // serial component COM, the 800 ms timer and the file dialogs.
 #include <QMainWindow>
+#include <QStringList>
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include "emulvt/utf8_decoder.h"
 #include "platform/commapi.h"
 #include "platform/ports.h"
+#include "transfer/transfer.h"
 
 class QAction;
 class QCheckBox;
@@ -42,6 +44,10 @@ class THexDumpView;
 class TLogFiles;
 class TPortList;
 class TStringGrid;
+class TTransferWindow;
+namespace transfer {
+class TFileHost;
+}
 class TXComm;
 
 class TForm1 : public QMainWindow {
@@ -328,6 +334,47 @@ private:
     void HexDumpReceived(std::string_view Block);
     void ClearHexDump();
     bool FHexDumpStampsWired = false;
+
+    // The Transfer menu, dropped files and ZMODEM started by the device (form1_transfer.cpp)
+public:
+    QMenu* Transfer1 = nullptr;
+    QAction* SendFile1 = nullptr;
+    QAction* ReceiveFile1 = nullptr;
+    // The progress window of the running or the last transfer.
+    TTransferWindow* TransferWindow = nullptr;
+    // The protocol preselected in the dialogs and used for dropped files: the last one used.
+    transfer::TProtocol TransferProtocol() const;
+    void SetTransferProtocol(transfer::TProtocol Protocol);
+    bool TransferRunning() const;
+    // What Send File... and Receive File... do after their dialog: Target is the folder (YMODEM,
+    // ZMODEM) or the file (XMODEM). False, told in a box, when the transfer cannot start.
+    bool StartSend(transfer::TProtocol Protocol, const QStringList& Files);
+    bool StartReceive(transfer::TProtocol Protocol, const QString& Target);
+    // Files dropped on the terminal view: confirmed, then sent with the last protocol.
+    void SendDropped(const QStringList& Files);
+    void CancelTransfer();
+
+private:
+    struct TTransferState;
+    void CreateTransferMenu();
+    void SendFile1Click();
+    void ReceiveFile1Click();
+    // Enables the menu for a connected port and not during a transfer.
+    void SetTransferControls(bool Connected);
+    void HoldSenders(bool Hold);
+    // Called by ComData with each raw batch: true when a transfer (or a question about one) took it.
+    bool TransferTakes(std::string_view Block);
+    // The normal path of received bytes: log, terminal view, prompt gate.
+    void ShowReceived(std::string_view Block);
+    bool BeginTransfer(transfer::TProtocol Protocol, bool Sending, std::unique_ptr<transfer::TFileHost> Host,
+                       std::unique_ptr<transfer::TTransfer> Engine, std::optional<std::uint64_t> Total);
+    void PumpTransfer();
+    void EndTransfer(const QString& Failure, bool EngineEnded);
+    void AskZmodemReceive();
+    void OfferZmodemSend();
+    void TransferPortClosed();
+    // Shared so the header needs no complete type; owned by the window alone.
+    std::shared_ptr<TTransferState> FTransferState;
 };
 
 } // namespace qorvel

@@ -56,6 +56,8 @@ public:
     int ScrollBackRows() const;
     // "Character set": received text is UTF-8 rather than code page 437 (the default).
     bool Utf8() const;
+    // "Start ZMODEM transfers the device begins" (on by default): the window then asks the operator.
+    bool ZmodemAutoStart() const;
     static constexpr int kMinScrollBackRows = 1000;
     // The terminal holds 16,383 rows in all, the 25 on screen among them.
     static constexpr int kMaxScrollBackRows = 16000;
@@ -94,6 +96,7 @@ public:
     QSpinBox* SpinEdit1; // Scroll-back rows
     QLabel* Label10;
     QComboBox* ComboBox7; // Character set
+    QCheckBox* CheckBox6; // Start ZMODEM transfers the device begins
     QWidget* TabSheet3;   // Logging
     QCheckBox* CheckBox3; // Log every connection to a file
     QLabel* Label8;

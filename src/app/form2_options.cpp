@@ -39,6 +39,9 @@ void TForm2::CreateTerminalPage() {
     ComboBox7->setGeometry(120, 80, 160, ComboBox7->sizeHint().height());
     Label10->setBuddy(ComboBox7);
     ComboBox7->setAccessibleName(Label10->text());
+    CheckBox6 = new QCheckBox(QStringLiteral("Start ZMODEM transfers the device begins"), TabSheet2);
+    CheckBox6->setObjectName(QStringLiteral("CheckBox6"));
+    CheckBox6->setGeometry(8, 114, 280, 17);
     LoadTerminalDefaults();
 }
 
@@ -46,6 +49,7 @@ void TForm2::LoadTerminalDefaults() {
     CheckBox2->setChecked(true);
     SpinEdit1->setValue(kDefaultScrollBackRows);
     ComboBox7->setCurrentIndex(0);
+    CheckBox6->setChecked(true);
 }
 
 bool TForm2::ConfirmConnections() const {
@@ -58,6 +62,10 @@ int TForm2::ScrollBackRows() const {
 
 bool TForm2::Utf8() const {
     return ComboBox7->currentIndex() == 1;
+}
+
+bool TForm2::ZmodemAutoStart() const {
+    return CheckBox6->isChecked();
 }
 
 } // namespace qorvel

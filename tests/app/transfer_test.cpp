@@ -1,0 +1,254 @@
+// File transfer in the main window against lrzsz on the device side of a pseudo-terminal: sending,
+// receiving (also started by the device), cancelling, and files dropped on the terminal view.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDropEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <csignal>
+#include <fstream>
+#include <pty.h>
+#include <random>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "app/form1.h"
+#include "app/form2.h"
+#include "app/form3.h"
+#include "app/transfer_window.h"
+#include "emulvt/emul_vt.h"
+#include "serial/xcomm.h"
+#include "transfer/file_host.h"
+
+#include "app_test_util.h"
+
+namespace qorvel {
+namespace {
+
+using test::WaitUntil;
+using transfer::TProtocol;
+
+// The device: a shell command whose standard input and output are the master of a pseudo-terminal;
+// the window opens the slave by name.
+class Device {
+public:
+    Device() {
+        int slave = -1;
+        char name[256];
+        if (::openpty(&FMaster, &slave, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
+        FName = name;
+        ::close(slave);
+    }
+    ~Device() {
+        if (FPid > 0) {
+            ::kill(FPid, SIGKILL);
+            ::waitpid(FPid, nullptr, 0);
+        }
+        ::close(FMaster);
+    }
+    const std::string& Name() const { return FName; }
+    void Run(const std::string& Command, const QString& Dir) {
+        FPid = ::fork();
+        if (FPid == 0) {
+            if (::chdir(Dir.toLocal8Bit().constData()) != 0) ::_exit(126);
+            ::dup2(FMaster, 0);
+            ::dup2(FMaster, 1);
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 2);
+            ::execl("/bin/sh", "sh", "-c", Command.c_str(), nullptr);
+            ::_exit(127);
+        }
+    }
+
+private:
+    int FMaster = -1;
+    pid_t FPid = -1;
+    std::string FName;
+};
+
+std::string Pseudorandom(std::size_t Size, unsigned Seed) {
+    std::mt19937 random(Seed);
+    std::string bytes(Size, '\0');
+    for (char& c : bytes)
+        c = char(random() & 0xFF);
+    return bytes;
+}
+
+void WriteBytes(const QString& Path, const std::string& Bytes) {
+    std::ofstream(Path.toStdString(), std::ios::binary) << Bytes;
+}
+
+std::string ReadBytes(const QString& Path) {
+    std::ifstream in(Path.toStdString(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool Available(TProtocol Protocol) {
+    transfer::TFileHost host;
+    return transfer::MakeReceiver(Protocol, host, 0) != nullptr;
+}
+
+class TransferTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Form = std::make_unique<TForm1>();
+        Form->AttachDialogs(&Settings, &About);
+        FPrevHook = SetTransferDialogHook([this](QDialog* Dialog) {
+            if (auto* box = qobject_cast<QMessageBox*>(Dialog)) {
+                Questions << box->text();
+                return int(Yes ? QMessageBox::Yes : QMessageBox::No);
+            }
+            auto* dialog = qobject_cast<TTransferDialog*>(Dialog);
+            Questions << dialog->Question->text();
+            dialog->SetTarget(Out.path());
+            return int(QDialog::Accepted);
+        });
+    }
+    void TearDown() override {
+        Form.reset();
+        SetTransferDialogHook(std::move(FPrevHook));
+    }
+    void Connect(const Device& Dev) {
+        Settings.SetComText(QString::fromStdString(Dev.Name()));
+        Form->Button1Click();
+        ASSERT_TRUE(Form->COM->Opened());
+    }
+    QString InFile(const QString& Name, const std::string& Bytes) {
+        WriteBytes(In.filePath(Name), Bytes);
+        return In.filePath(Name);
+    }
+    bool Ended() {
+        return WaitUntil([&] { return !Form->TransferRunning(); }, 60000);
+    }
+    QString Result() const { return Form->TransferWindow->ResultLabel->text(); }
+
+    TForm2 Settings;
+    TForm3 About;
+    test::DesktopCapture Capture;
+    std::unique_ptr<TForm1> Form;
+    QTemporaryDir In, Out;
+    QStringList Questions;
+    bool Yes = true;
+
+private:
+    std::function<int(QDialog*)> FPrevHook;
+};
+
+// Each file arrives byte for byte, the port stays open and what the device prints next shows.
+TEST_F(TransferTest, SendsToTheDevicesReceiver) {
+    const struct {
+        TProtocol Protocol;
+        const char* Command;
+    } kRows[] = {{TProtocol::Ymodem, "rb"}, {TProtocol::Zmodem, "rz"}};
+    for (const auto& row : kRows) {
+        if (!Available(row.Protocol)) continue;
+        SCOPED_TRACE(row.Command);
+        Device dev;
+        Connect(dev);
+        const std::string big = Pseudorandom(70000, 1), small = "hello\n";
+        const QStringList files = {InFile("a.bin", big), InFile("b.txt", small)};
+        QTemporaryDir device;
+        dev.Run(std::string(row.Command) + "; printf 'after> '", device.path());
+        ASSERT_TRUE(Form->StartSend(row.Protocol, files));
+        ASSERT_TRUE(Ended()) << Form->TransferWindow->BytesLabel->text().toStdString() << " | "
+                             << Form->TransferWindow->ErrorsLabel->text().toStdString() << " | "
+                             << Form->TransferWindow->FileLabel->text().toStdString();
+        EXPECT_TRUE(Result().startsWith("2 files, 70006 bytes")) << Result().toStdString();
+        EXPECT_EQ(ReadBytes(device.filePath("a.bin")), big);
+        EXPECT_EQ(ReadBytes(device.filePath("b.txt")), small);
+        EXPECT_TRUE(WaitUntil([&] { return Form->Terminal.EndsWith("after> "); }));
+        EXPECT_TRUE(Form->COM->Opened());
+        EXPECT_EQ(Form->TransferProtocol(), row.Protocol);
+        Form->Button1Click();
+    }
+}
+
+// The device's sz starts the transfer: the window asks for the folder and receives; an existing file
+// is kept and the new one gets a suffix. XMODEM, which the device cannot start, is received by name.
+TEST_F(TransferTest, ReceivesFromTheDevicesSender) {
+    const std::string data = Pseudorandom(5000, 2);
+    WriteBytes(In.filePath("fw.bin"), data);
+    const bool zmodem = Available(TProtocol::Zmodem);
+    Device dev;
+    Connect(dev);
+    if (zmodem) {
+        WriteBytes(Out.filePath("fw.bin"), "older");
+        dev.Run("printf 'before '; sz fw.bin; printf 'after> '", In.path());
+        ASSERT_TRUE(WaitUntil([&] { return Form->TransferRunning(); }));
+        ASSERT_TRUE(Ended());
+        EXPECT_EQ(Questions.value(0), "The device is sending files with ZMODEM. Save them in:");
+        EXPECT_EQ(ReadBytes(Out.filePath("fw (2).bin")), data);
+        EXPECT_EQ(ReadBytes(Out.filePath("fw.bin")), "older");
+        EXPECT_TRUE(WaitUntil([&] { return Form->Terminal.EndsWith("after> "); }));
+        EXPECT_TRUE(Form->Terminal.ToString().starts_with("before ")) << Form->Terminal.ToString();
+    } else {
+        dev.Run("sx -k fw.bin; printf 'after> '", In.path());
+        ASSERT_TRUE(Form->StartReceive(TProtocol::Xmodem1K, Out.filePath("got.bin")));
+        ASSERT_TRUE(Ended());
+        // XMODEM pads the last block with SUB.
+        EXPECT_EQ(ReadBytes(Out.filePath("got.bin")), data + std::string(5120 - 5000, '\x1A'));
+        EXPECT_TRUE(WaitUntil([&] { return Form->Terminal.EndsWith("after> "); }));
+    }
+}
+
+// Cancel stops the device's sender, the partial file goes when the operator says so, and the
+// terminal carries on with what the device prints.
+TEST_F(TransferTest, CancelLeavesThePortConnected) {
+    WriteBytes(In.filePath("big.bin"), Pseudorandom(4 << 20, 3));
+    Device dev;
+    Connect(dev);
+    dev.Run("sb big.bin; sleep 1; printf 'after> '", In.path());
+    ASSERT_TRUE(Form->StartReceive(TProtocol::Ymodem, Out.path()));
+    ASSERT_TRUE(WaitUntil([&] { return Form->TransferWindow->BytesLabel->text().contains("KiB"); }));
+    EXPECT_FALSE(Form->Edit1->isEnabled()); // nothing typed may enter the protocol's stream
+    Yes = false;
+    Form->CancelTransfer();
+    ASSERT_TRUE(Ended());
+    EXPECT_TRUE(Result().contains(" bytes got through.")) << Result().toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return Questions.size() == 1; }));
+    EXPECT_EQ(Questions[0], "Keep the partial file " + Out.filePath("big.bin") + "?");
+    EXPECT_FALSE(QFileInfo::exists(Out.filePath("big.bin")));
+    EXPECT_TRUE(Form->COM->Opened());
+    EXPECT_TRUE(Form->Edit1->isEnabled());
+    EXPECT_TRUE(WaitUntil([&] { return Form->Terminal.EndsWith("after> "); }));
+}
+
+// A drop asks first and names the files and the protocol; XMODEM refuses several files.
+TEST_F(TransferTest, DroppedFilesAreConfirmed) {
+    Device dev;
+    Connect(dev);
+    const QStringList files = {InFile("a.bin", "a"), InFile("b.txt", "b")};
+    const struct {
+        TProtocol Protocol;
+        QString Question, Box;
+    } kRows[] = {
+        {TProtocol::Ymodem, "Send a.bin, b.txt with YMODEM?", ""},
+        {TProtocol::XmodemCrc, "", "XMODEM-CRC sends one file at a time, and 2 files were dropped."},
+    };
+    for (const auto& row : kRows) {
+        Questions.clear();
+        Capture.Boxes.clear();
+        Yes = false;
+        Form->SetTransferProtocol(row.Protocol);
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(files[0]), QUrl::fromLocalFile(files[1])});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(Form->Terminal2, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(Form->Terminal2, &drop);
+        WaitUntil([&] { return !Questions.isEmpty() || !Capture.Boxes.empty(); }, 2000);
+        EXPECT_EQ(Questions.value(0), row.Question);
+        EXPECT_EQ(Capture.Boxes.empty() ? QString() : Capture.Boxes[0].Text.section('\n', 0, 0), row.Box);
+        EXPECT_FALSE(Form->TransferRunning());
+    }
+}
+
+} // namespace
+} // namespace qorvel
+
+QORVEL_APP_TEST_MAIN()
