@@ -144,8 +144,8 @@ public:
     TXyReceiver(TProtocol Protocol, THost& Host, TMillis Now, const TXymodemTimes& Times)
         : TXyBase(Protocol, Host, Times), FCrc(Protocol != TProtocol::Xmodem),
           FBatch(Protocol == TProtocol::Ymodem), FExpect(FBatch ? 0 : 1), FStartBy(Now + Times.StartTimeout) {
-        if (!FBatch) BeginXmodemFile();
-        if (FEnd == TState::Running) Poke(Now);
+        if (!FBatch) FProgress.FileCount = 1;
+        Poke(Now);
     }
 
     void Receive(std::string_view Bytes, TMillis Now) override {
@@ -186,7 +186,8 @@ private:
     void Poke(TMillis) {
         FWaitingStart = true;
         // The documents' fallback: a sender that ignores 'C' may only know the checksum.
-        if (FCrc && !FBatch && FProtocol != TProtocol::Xmodem && !FSeenBlock && FPokes >= kCrcPokesBeforeSum)
+        if (FCrc && !FBatch && FProtocol != TProtocol::Xmodem && !FSenderAlive &&
+            FPokes >= kCrcPokesBeforeSum)
             FCrc = false;
         ++FPokes;
         Send(std::string(1, FCrc ? POKE_CRC : NAK), FTimes.Poke);
@@ -203,6 +204,7 @@ private:
                 FCans = 0;
                 const std::size_t data = lead == STX ? 1024 : 128;
                 const std::size_t need = 3 + data + (FCrc ? 2 : 1);
+                FSenderAlive = true; // from now on a poke is no reason to drop the CRC
                 if (FIn.size() < need) {
                     FBlockNo = FExpect;
                     Wait(Now + FTimes.InBlock);
@@ -263,6 +265,7 @@ private:
             OnHeader(data, Now);
             return;
         }
+        if (!FBatch && FFilesBegun == 0 && !BeginXmodemFile()) return;
         std::string_view keep = data;
         if (FDeclared)
             keep = keep.substr(0, static_cast<std::size_t>(std::min<std::uint64_t>(
@@ -285,12 +288,12 @@ private:
     bool FWaitingHeader() const { return FBatch && FExpect == 0; }
 
     void OnHeader(std::string_view Data, TMillis Now) {
-        if (Data.empty() || Data[0] == '\0') { // the empty header: the batch is over
+        const TFileInfo info = ParseYmodemHeader(Data);
+        if (info.Name.empty()) { // the empty header ends the batch; so does one of only padding
             FOut += ACK;
             Finish(TState::Done, {});
             return;
         }
-        const TFileInfo info = ParseYmodemHeader(Data);
         std::uint64_t resume = 0;
         std::string error;
         if (!FHost.BeginFile(info, resume, error)) {
@@ -312,6 +315,9 @@ private:
     }
 
     void OnEot(TMillis Now) {
+        // XMODEM's file is created with its first block, so a sender that never starts leaves
+        // nothing behind; an EOT first is a file of no bytes.
+        if (!FBatch && FFilesBegun == 0 && !BeginXmodemFile()) return;
         if (FWaitingHeader() || !FFileOpen) {
             // Before any file: a stray EOT, or the sender repeating one whose ACK was lost.
             if (FSeenBlock || FFilesBegun > 0) Ack(Now, FBatch);
@@ -376,16 +382,16 @@ private:
         Nak(Now);
     }
 
-    void BeginXmodemFile() {
+    bool BeginXmodemFile() {
         std::uint64_t resume = 0;
         std::string error;
         if (!FHost.BeginFile(TFileInfo{}, resume, error)) {
-            Finish(TState::Failed, error);
-            return;
+            Fail(error);
+            return false;
         }
         FFilesBegun = 1;
         FFileOpen = true;
-        FProgress.FileCount = 1;
+        return true;
     }
 
     void OnFinish() override {
@@ -401,6 +407,7 @@ private:
     std::string FIn;
     bool FWaitingStart = false;
     bool FSeenBlock = false;
+    bool FSenderAlive = false;
     bool FPurging = false;
     bool FFileOpen = false;
     int FPokes = 0;

@@ -98,6 +98,17 @@ TEST(LrzszPeer, EveryFlavourBothWaysAtTheBlockEdges) {
             row.Run.Files.push_back(WriteFile(source, file.first, file.second));
         rows.push_back(row);
     }
+    // ZMODEM: every payload in one batch each way.
+    for (const bool oursSends : {true, false}) {
+        TRow row{oursSends ? "zmodem batch to rz" : "zmodem batch from sz", {}, payloads};
+        row.Run.Protocol = "zmodem";
+        row.Run.OursSends = oursSends;
+        row.Run.Lrzsz =
+            oursSends ? std::vector<std::string>{"rz", "-q", "-y"} : std::vector<std::string>{"sz", "-q"};
+        for (const auto& file : row.Files)
+            row.Run.Files.push_back(WriteFile(source, file.first, file.second));
+        rows.push_back(row);
+    }
     for (const TFlavour& f : flavours)
         for (const bool oursSends : {true, false})
             for (const auto& file : Payloads(false)) {
@@ -120,7 +131,7 @@ TEST(LrzszPeer, EveryFlavourBothWaysAtTheBlockEdges) {
         EXPECT_EQ(r.OursExit, 0);
         EXPECT_EQ(r.TheirsExit, 0);
         const auto got = FolderFiles(r.Folder);
-        if (row.Run.Protocol == "ymodem") {
+        if (row.Run.Protocol == "ymodem" || row.Run.Protocol == "zmodem") {
             std::map<std::string, std::string> sent(row.Files.begin(), row.Files.end());
             EXPECT_TRUE(got == sent) << got.size() << " files came";
         } else if (row.Files[0].second.empty()) {
@@ -136,7 +147,7 @@ TEST(LrzszPeer, EveryFlavourBothWaysAtTheBlockEdges) {
 
 TEST(LrzszPeer, YmodemOverABadLineArrivesExact) {
     const std::string source = TempFolder();
-    const std::string data = RandomBytes(200000, 11);
+    const std::string data = RandomBytes(100000, 11);
     const std::string path = WriteFile(source, "noisy.bin", data);
     std::vector<TRow> rows;
     for (const bool oursSends : {true, false}) {
@@ -147,8 +158,16 @@ TEST(LrzszPeer, YmodemOverABadLineArrivesExact) {
             oursSends ? std::vector<std::string>{"rb", "-q"} : std::vector<std::string>{"sb", "-q", "-k"};
         row.Run.Files = {path};
         // About one fault in 5000 bytes, a third of each kind, and one 3 s stall.
-        row.Run.Faults = {15000, 15000, 15000, 60000, 3000, oursSends ? 5u : 6u};
+        row.Run.Faults = {15000, 15000, 15000, 30000, 3000, oursSends ? 5u : 6u};
         row.Run.TimeoutMs = 150000;
+        rows.push_back(row);
+    }
+    for (const bool oursSends : {true, false}) { // the same line for ZMODEM
+        TRow row = rows[oursSends ? 0 : 1];
+        row.Name = oursSends ? "ours to rz" : "sz to ours";
+        row.Run.Protocol = "zmodem";
+        row.Run.Lrzsz =
+            oursSends ? std::vector<std::string>{"rz", "-q", "-y"} : std::vector<std::string>{"sz", "-q"};
         rows.push_back(row);
     }
     const std::vector<TPeerResult> results = RunAll(rows);
@@ -173,6 +192,7 @@ TEST(LrzszPeer, CancelsAndSilentPeersEndCleanly) {
         std::vector<std::string> Lrzsz;
         bool InterruptOurs, InterruptTheirs, StartLrzsz;
         const char* Expect; // in our report
+        const char* Protocol = "ymodem";
     };
     const TCase cases[] = {
         {"we cancel sending", true, {"rb", "-q"}, true, false, true, "Cancelled by the operator"},
@@ -181,11 +201,35 @@ TEST(LrzszPeer, CancelsAndSilentPeersEndCleanly) {
         {"rb interrupted", true, {"rb", "-q"}, false, true, true, "Cancelled by the device"},
         {"no sender", false, {}, false, false, false, "The sender did not start (no block in 2 s)"},
         {"no receiver", true, {}, false, false, false, "The receiver did not start (no 'C' in 2 s)"},
+        {"zmodem: we cancel sending",
+         true,
+         {"rz", "-q", "-y"},
+         true,
+         false,
+         true,
+         "Cancelled by the operator",
+         "zmodem"},
+        {"zmodem: we cancel receiving",
+         false,
+         {"sz", "-q"},
+         true,
+         false,
+         true,
+         "Cancelled by the operator",
+         "zmodem"},
+        {"zmodem: rz interrupted",
+         true,
+         {"rz", "-q", "-y"},
+         false,
+         true,
+         true,
+         "Cancelled by the device",
+         "zmodem"},
     };
     std::vector<TRow> rows;
     for (const TCase& c : cases) {
         TRow row{c.Name, {}, {}};
-        row.Run.Protocol = "ymodem";
+        row.Run.Protocol = c.Protocol;
         row.Run.OursSends = c.OursSends;
         row.Run.Lrzsz = c.Lrzsz;
         row.Run.Files = {path};

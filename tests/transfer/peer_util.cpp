@@ -9,7 +9,9 @@
 #include <deque>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <poll.h>
 #include <pty.h>
 #include <random>
@@ -174,8 +176,19 @@ int ExitOf(int Status) {
 } // namespace
 
 std::string TempFolder() {
+    // Every folder made goes when the test program ends.
+    static struct TFolders {
+        std::mutex Lock;
+        std::vector<std::string> Paths;
+        ~TFolders() {
+            for (const std::string& path : Paths)
+                std::filesystem::remove_all(path);
+        }
+    } folders;
     char pattern[] = "/tmp/qorvel-xfer-XXXXXX";
     if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
+    std::lock_guard guard(folders.Lock);
+    folders.Paths.push_back(pattern);
     return pattern;
 }
 

@@ -1,0 +1,281 @@
+// The X/YMODEM engines as scripted exchanges on a fake clock, the YMODEM header's parsing, and the
+// file host's naming rules on a real folder.
+#include "peer_util.h"
+#include "transfer/crc.h"
+#include "transfer/file_host.h"
+#include "transfer/xymodem.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qorvel::transfer {
+namespace {
+
+struct TMemHost : THost {
+    std::string Send;     // the one file offered
+    std::string Got, Log; // bytes written; "B<name>" "E1"/"E0" per call
+    std::size_t SendCount() const override { return 1; }
+    TFileInfo SendInfo(std::size_t) const override { return {"f.bin", Send.size(), 0, 0644}; }
+    std::ptrdiff_t ReadFile(std::size_t, std::uint64_t Offset, char* Buffer, std::size_t Count,
+                            std::string&) override {
+        const std::string part = Send.substr(std::min<std::size_t>(Offset, Send.size()), Count);
+        std::copy(part.begin(), part.end(), Buffer);
+        return static_cast<std::ptrdiff_t>(part.size());
+    }
+    bool BeginFile(const TFileInfo& Info, std::uint64_t&, std::string&) override {
+        Log += "B" + Info.Name;
+        return true;
+    }
+    bool WriteFile(std::string_view Data, std::string&) override {
+        Got += Data;
+        return true;
+    }
+    void EndFile(bool Complete) override { Log += Complete ? "E1" : "E0"; }
+};
+
+std::string Blk(std::uint8_t Number, std::string Data, bool Corrupt = false) {
+    Data.resize(Data.size() > 128 ? 1024 : 128, Number == 0 ? '\0' : '\x1A');
+    const std::uint16_t crc = Crc16(Data) ^ (Corrupt ? 1 : 0);
+    return std::string{Data.size() == 1024 ? '\x02' : '\x01', char(Number), char(~Number)} + Data +
+           char(crc >> 8) + char(crc);
+}
+
+// One step: at time T the peer sends In; then Out is all the engine wrote ("*": not checked).
+struct TStep {
+    TMillis T;
+    std::string In, Out;
+};
+struct TScript {
+    const char* Name;
+    bool Sender;
+    TProtocol Protocol;
+    std::vector<TStep> Steps;
+    TState End;
+    const char* Error; // a part of Error()
+};
+
+std::string Drive(TTransfer& T, const TStep& S) {
+    T.Tick(S.T);
+    if (!S.In.empty()) T.Receive(S.In, S.T);
+    T.Tick(S.T);
+    std::string out;
+    T.Output(out, 1 << 20, S.T);
+    return out;
+}
+
+const std::string A = "\x06", N = "\x15", C = "C", E = "\x04",
+                  Can = std::string(8, '\x18') + std::string(8, '\x08');
+const std::string kData(200, 'd');
+
+TEST(Xymodem, ScriptedExchanges) {
+    const TScript scripts[] = {
+        {"CRC pokes, then the checksum",
+         false,
+         TProtocol::XmodemCrc,
+         {{0, "", C}, {3000, "", C}, {6000, "", C}, {9000, "", N}, {60000, "", Can}},
+         TState::Failed,
+         "did not start (no block in 60 s)"},
+        {"duplicate, bad CRC, wrong number",
+         false,
+         TProtocol::XmodemCrc,
+         {{0, "", C},
+          {10, Blk(1, "a"), A},
+          {20, Blk(1, "a"), A},
+          {30, Blk(2, "b", true), ""},
+          {530, "", N},
+          {540, Blk(3, "c"), ""},
+          {1040, "", N},
+          {1050, Blk(2, "b"), A},
+          {1060, E, A}},
+         TState::Done,
+         ""},
+        {"CAN CAN from the sender",
+         false,
+         TProtocol::Xmodem1K,
+         {{0, "", C}, {10, "\x18\x18", ""}},
+         TState::Cancelled,
+         "Cancelled by the device"},
+        {"YMODEM batch, size trims, trailing",
+         false,
+         TProtocol::Ymodem,
+         {{0, "", C},
+          {10,
+           Blk(0, std::string("n.txt\0"
+                              "3 0",
+                              9)),
+           A + C},
+          {20, Blk(1, "abcdef"), A},
+          {30, E, N},
+          {40, E, A + C},
+          {50, Blk(0, ""), A}},
+         TState::Done,
+         ""},
+        {"lost ACK, NAK, then done",
+         true,
+         TProtocol::XmodemCrc,
+         {{0, C, Blk(1, kData.substr(0, 128))},
+          {10000, "", Blk(1, kData.substr(0, 128))},
+          {10010, A, Blk(2, kData.substr(128))},
+          {10020, N, Blk(2, kData.substr(128))},
+          {10030, A, E},
+          {10040, A, ""}},
+         TState::Done,
+         ""},
+        {"YMODEM send with its header",
+         true,
+         TProtocol::Ymodem,
+         {{0, C,
+           Blk(0, std::string("f.bin\0"
+                              "200 0 644",
+                              15))},
+          {10, A + C, Blk(1, kData.substr(0, 128))},
+          {15, A, Blk(2, kData.substr(128))},
+          {20, A, E},
+          {30, N, E},
+          {40, A + C, Blk(0, "")},
+          {50, A, ""}},
+         TState::Done,
+         ""},
+        {"CAN CAN from the receiver",
+         true,
+         TProtocol::Xmodem,
+         {{0, N, "*"}, {10, "\x18\x18", ""}},
+         TState::Cancelled,
+         "Cancelled by the device"},
+    };
+    for (const TScript& s : scripts) {
+        SCOPED_TRACE(s.Name);
+        TMemHost host;
+        host.Send = kData;
+        auto t = s.Sender ? MakeXymodemSender(s.Protocol, host, 0) : MakeXymodemReceiver(s.Protocol, host, 0);
+        for (std::size_t i = 0; i < s.Steps.size(); ++i) {
+            const std::string out = Drive(*t, s.Steps[i]);
+            if (s.Steps[i].Out != "*") {
+                EXPECT_EQ(out, s.Steps[i].Out) << "step " << i;
+            }
+        }
+        EXPECT_EQ(t->State(), s.End);
+        EXPECT_NE(t->Error().find(s.Error), std::string::npos) << t->Error();
+        if (std::string(s.Name).find("YMODEM batch") == 0) {
+            EXPECT_EQ(host.Got, "abc");
+            EXPECT_EQ(host.Log, "Bn.txtE1");
+        }
+        if (std::string(s.Name).find("duplicate") == 0) {
+            EXPECT_EQ(host.Got, Blk(1, "a").substr(3, 128) + Blk(2, "b").substr(3, 128)); // padding kept
+        }
+    }
+}
+
+TEST(Xymodem, TenBadBlocksEndTheTransfer) {
+    TMemHost host;
+    auto t = MakeXymodemReceiver(TProtocol::XmodemCrc, host, 0);
+    std::string out;
+    for (TMillis now = 10; now < 10000; now += 600) {
+        out += Drive(*t, {now, Blk(1, "a", true), ""});
+        out += Drive(*t, {now + 500, "", ""}); // the line went quiet: the answer goes
+    }
+    // Before the first good block 'C' is the answer; the sender sent blocks, so no fallback.
+    EXPECT_EQ(out, std::string(10, 'C') + Can);
+    EXPECT_EQ(t->Error(), "Block 1: no good block after 10 tries (last: CRC error in block 1)");
+    EXPECT_EQ(host.Log, ""); // no file was begun
+}
+
+TEST(Xymodem, CancelSendsCansThenEnds) {
+    TMemHost host;
+    auto t = MakeXymodemReceiver(TProtocol::Ymodem, host, 0);
+    t->Cancel(5);
+    EXPECT_EQ(t->State(), TState::Running); // until the CANs are taken
+    std::string out;
+    t->Output(out, 100, 5);
+    EXPECT_EQ(out, C + Can);
+    EXPECT_EQ(t->State(), TState::Cancelled);
+}
+
+TEST(Xymodem, HostileHeaders) {
+    struct TRow {
+        std::string Block;
+        std::string Name;
+        std::optional<std::uint64_t> Size;
+        std::optional<std::int64_t> Time;
+    };
+    const TRow rows[] = {
+        {std::string("a.txt\0"
+                     "123 14000000000 100644",
+                     28),
+         "a.txt", 123, 014000000000},
+        {std::string("../../etc/passwd\0"
+                     "10",
+                     19),
+         "../../etc/passwd",
+         10,
+         {}},
+        {std::string("x\0"
+                     "4294967296000",
+                     15),
+         "x",
+         4294967296000ull,
+         {}},
+        {std::string("x\0"
+                     "-5",
+                     4),
+         "x",
+         {},
+         {}},
+        {std::string("x\0"
+                     "12ab 9",
+                     8),
+         "x",
+         {},
+         {}},
+        {std::string("x\0"
+                     "99999999999999999999999",
+                     25),
+         "x",
+         {},
+         {}},
+        {"no-terminator\x1A\x1A", "no-terminator", {}, {}},
+    };
+    for (const TRow& r : rows) {
+        const TFileInfo info = ParseYmodemHeader(r.Block);
+        EXPECT_EQ(info.Name, r.Name);
+        EXPECT_EQ(info.Size, r.Size) << r.Name;
+        EXPECT_EQ(info.ModTime, r.Time) << r.Name;
+    }
+}
+
+TEST(FileHost, NamesStayInTheFolderAndNeverOverwrite) {
+    const std::pair<const char*, const char*> names[] = {{"../../etc/passwd", "passwd"},
+                                                         {"C:\\dir\\boot.bin", "boot.bin"},
+                                                         {".bashrc", "_bashrc"},
+                                                         {"..", ""},
+                                                         {"dir/", ""},
+                                                         {"a\x1b[2Jb", ""},
+                                                         {"plain.txt", "plain.txt"}};
+    for (const auto& [raw, safe] : names) {
+        std::string why;
+        EXPECT_EQ(TFileHost::SafeName(raw, why), safe) << raw;
+        EXPECT_EQ(why.empty(), *safe != '\0') << raw;
+    }
+    const std::string folder = test::TempFolder();
+    symlink("/nonexistent-target", (folder + "/link.bin").c_str());
+    TFileHost host;
+    host.SetFolder(folder);
+    std::string error;
+    for (const char* name : {"a.txt", "a.txt", "a.txt", "link.bin"}) {
+        std::uint64_t resume = 0;
+        ASSERT_TRUE(host.BeginFile({name, 4294967296ull, 1000000000, {}}, resume, error)) << error;
+        ASSERT_TRUE(host.WriteFile("data", error));
+        host.EndFile(false);
+    }
+    EXPECT_EQ(host.Partial(), (std::vector<std::string>{folder + "/a.txt", folder + "/a (2).txt",
+                                                        folder + "/a (3).txt", folder + "/link (2).bin"}));
+    struct stat st {};
+    ASSERT_EQ(stat((folder + "/a.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 4); // a 4 GiB declared size is never allocated
+    host.RemovePartial();
+    EXPECT_EQ(test::FolderFiles(folder).size(), 0u);
+}
+
+} // namespace
+} // namespace qorvel::transfer
