@@ -139,6 +139,7 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
     CreateReconnectBox();
     CreateTerminalPage();
     CreateLoggingPage();
+    CreateDefaultButtons();
     QWidget::setTabOrder(Button1, CheckBox1);
     QWidget::setTabOrder(CheckBox1, Button2);
     QWidget::setTabOrder(Button2, Button3);
@@ -194,6 +195,11 @@ void TForm2::SetComText(const QString& text) {
 }
 
 void TForm2::Button1Click() {
+    // With a saved default, that is what "defaults" means to the operator.
+    if (FSavedDefault) {
+        SetValues(*FSavedDefault);
+        return;
+    }
     ComboBox1->setCurrentText(QString::fromLatin1(kDefaultCom));
     ComboBox2->setCurrentText(QString::fromLatin1(kDefaultBaudrate));
     ComboBox6->setCurrentText(QString::fromLatin1(kDefaultBits));

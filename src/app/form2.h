@@ -1,9 +1,14 @@
 #pragma once
 // The serial settings dialog: six editable boxes whose texts the main window reads at every
-// Connect. Closing the dialog applies nothing and nothing is stored between runs.
+// Connect. Closing the dialog applies nothing; only Save as Default stores the settings for the next run.
 #include <QDialog>
 #include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
 #include <string>
+
+#include "app/settings_store.h"
 
 class QCheckBox;
 class QComboBox;
@@ -106,10 +111,32 @@ public:
     QCheckBox* CheckBox4; // Time stamp each line
     QCheckBox* CheckBox5; // Append to an existing file
 
+    // ---- Saved defaults and the port history (form2_settings.cpp)
+    QPushButton* Button4; // Save as Default
+    QPushButton* Button5; // Forget Defaults
+    // What the dialog shows; the View members are left as Values has them.
+    void GetValues(TSettingsValues& Values) const;
+    void SetValues(const TSettingsValues& Values);
+    // The default settings file from now on, and what it held at start-up (Load Defaults and Cancel
+    // go back to that instead of the design values). Without a call no file is read or written.
+    void UseSettingsFile(const QString& Path, const std::optional<TSettingsValues>& SavedDefault);
+    const QString& SettingsFile() const { return FSettingsFile; }
+    bool HasSavedDefault() const { return FSavedDefault.has_value(); }
+    // Fills in the main window's View choices for Save as Default.
+    std::function<void(TSettingsValues&)> OnViewChoices;
+    // A Connect succeeded: the port goes first in the history of the "COM:" box.
+    void PortConnected(const QString& Port);
+    const QStringList& PortHistory() const { return FHistory; }
+    // Save as Default and Forget Defaults without the question (Button4Click, Button5Click).
+    void SaveDefault();
+    void ForgetDefault();
+
 public slots:
     void Button1Click();
     void Button2Click();
     void Button3Click();
+    void Button4Click();
+    void Button5Click();
 
 signals:
     // OK or the close box: what the dialog shows is the operator's choice (Cancel's defaults are not).
@@ -132,6 +159,10 @@ private:
     void ComboBox1Picked(int Index);
 
     TPortList* FPorts = nullptr;
+    void CreateDefaultButtons();
+    QString FSettingsFile;
+    std::optional<TSettingsValues> FSavedDefault;
+    QStringList FHistory;
 };
 
 } // namespace qorvel

@@ -1,8 +1,9 @@
-// The settings dialog's part in the machine's ports: the ports offered in the "COM:" box, and the
-// "Reconnect automatically" choice.
+// The settings dialog's part in the machine's ports: the ports offered in the "COM:" box (the fixed
+// names, the machine's ports, then the ports connected to lately), and "Reconnect automatically".
 #include <QCheckBox>
 #include <QComboBox>
 #include <QSignalBlocker>
+#include <utility>
 
 #include "app/form2.h"
 #include "app/port_list.h"
@@ -42,9 +43,23 @@ void TForm2::ShowPorts() {
         const QSignalBlocker blocker(ComboBox1);
         while (ComboBox1->count() > kFixedComItems)
             ComboBox1->removeItem(ComboBox1->count() - 1);
-        if (!FPorts->Ports().empty()) ComboBox1->insertSeparator(kFixedComItems);
-        for (const platform::TPortInfo& port : FPorts->Ports())
+        const std::vector<platform::TPortInfo> none;
+        const std::vector<platform::TPortInfo>& ports = FPorts ? FPorts->Ports() : none;
+        if (!ports.empty()) ComboBox1->insertSeparator(kFixedComItems);
+        QStringList listed;
+        for (int i = 0; i < kFixedComItems; ++i)
+            listed << ComboBox1->itemText(i);
+        for (const platform::TPortInfo& port : ports) {
             ComboBox1->addItem(QString::fromUtf8(port.Description), QString::fromLatin1(port.Path));
+            listed << QString::fromLatin1(port.Path);
+        }
+        // Then the ports connected to lately that the box does not offer already.
+        bool first = true;
+        for (const QString& recent : FHistory) {
+            if (listed.contains(recent)) continue;
+            if (std::exchange(first, false)) ComboBox1->insertSeparator(ComboBox1->count());
+            ComboBox1->addItem(recent, recent);
+        }
     }
     ComboBox1->setEditText(text);
 }
