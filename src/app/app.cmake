@@ -31,6 +31,9 @@ if(TARGET app_support AND TARGET serial AND TARGET emulvt_view AND EXISTS ${CMAK
         ${CMAKE_CURRENT_LIST_DIR}/form1_transfer.cpp
         ${CMAKE_CURRENT_LIST_DIR}/transfer_window.cpp
         ${CMAKE_CURRENT_LIST_DIR}/transfer_window.h
+        ${CMAKE_CURRENT_LIST_DIR}/form1_sessions.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/startup.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/startup.h
         ${CMAKE_CURRENT_LIST_DIR}/log_files.cpp
         ${CMAKE_CURRENT_LIST_DIR}/log_files.h
         ${CMAKE_CURRENT_LIST_DIR}/open_failure.cpp

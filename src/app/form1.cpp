@@ -167,6 +167,7 @@ TForm1::TForm1(platform::TCommApi& Api, QWidget* parent) : QMainWindow(parent) {
     CreatePanel2();
     CreateMenu();
     LogFiles = new TLogFiles(this, File1, N1);
+    CreateSessionMenu();
     CreateViewMenu();
     CreateComponents(Api);
     CreateLineIndicators();
@@ -194,6 +195,7 @@ void TForm1::AttachDialogs(TForm2* Settings, TForm3* About) {
         if (dialog) dialog->setParent(this, dialog->windowFlags());
     if (!Settings) return;
     LogFiles->AttachSettings(Settings);
+    Settings->OnViewChoices = [this](TSettingsValues& Values) { GetViewChoices(Values); };
     SetScrollBackRows(Settings->ScrollBackRows());
     ReadCharacterSet(true);
     connect(Settings, &TForm2::SettingsKept, this, [this] {
@@ -527,6 +529,7 @@ void TForm1::FormShow() {
     FocusCommandLine();
     Terminal2->ClearScreen();
     Terminal2->SetMonoChrome(false);
+    ShowSettingsNotices();
     if (QFileInfo::exists(QString::fromLatin1(kPromptFile))) LoadPromptList(kPromptFile);
     Button1Click();
     OpenDialog1->setDirectory(QDir::currentPath());
@@ -597,6 +600,7 @@ void TForm1::Button1Click() {
         if (OpenPort()) {
             ClearHexDump();
             RememberPort();
+            FForm2->PortConnected(FromBytes(texts.Com));
             LogFiles->Connected(COM->DeviceName(), LineSettings());
             Button1->setText(QString::fromLatin1(kDisconnectCaption));
             ShowState();

@@ -48,6 +48,7 @@ class TTransferWindow;
 namespace transfer {
 class TFileHost;
 }
+struct TSettingsValues;
 class TXComm;
 
 class TForm1 : public QMainWindow {
@@ -167,6 +168,33 @@ public:
     void DragSplit(int Y);
     void ShowAllRows();
     void SetTextSize(int CharWidth, int LineHeight);
+
+    // ---- Saved defaults and sessions (form1_sessions.cpp)
+    QAction* OpenSession1 = nullptr;
+    QAction* SaveSessionAs1 = nullptr;
+    // The View choices into Values, and back from them as the menu's items do.
+    void GetViewChoices(TSettingsValues& Values) const;
+    void SetViewChoices(const TSettingsValues& Values);
+    // Puts Values in the settings dialog and the View menu and takes them as the dialog's OK does.
+    void ApplySettings(const TSettingsValues& Values);
+    // The session file ~/.config/qorvel/sessions/NAME.conf; ETextError says why not.
+    void SaveSession(const QString& Name);
+    void OpenSession(const QString& Name);
+    // The title shows the session's name; an empty name leaves the program's own title.
+    void SetSessionName(const QString& Name);
+    const QString& SessionName() const { return FSessionName; }
+    // A settings file ignored at start: said on stderr now and in the terminal when the window shows.
+    void NoteIgnoredSettings(const QString& Text);
+    const QStringList& SettingsNotices() const { return FSettingsNotices; }
+
+private:
+    void CreateSessionMenu();
+    void SaveSessionAs1Click();
+    void OpenSession1Click();
+    void ShowSettingsNotices();
+    QString FBaseTitle;
+    QString FSessionName;
+    QStringList FSettingsNotices;
 
 public slots:
     void FormShow();

@@ -3,6 +3,8 @@
 #include <QStringList>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 #include "app/application.h"
 #include "app/form1.h"
@@ -10,11 +12,12 @@
 #include "app/form3.h"
 #include "app/log_files.h"
 #include "app/port_list.h"
+#include "app/startup.h"
 #include "platform/ports.h"
 
 namespace {
 
-constexpr char kUsage[] = "usage: qorvel-terminal [--port NAME] [--log PATH]\n"
+constexpr char kUsage[] = "usage: qorvel-terminal [--session NAME] [--port NAME] [--log PATH]\n"
                           "       qorvel-terminal --list\n";
 
 // One port a line, its stable path, a tab, its description; both in printable form, so a device's
@@ -41,22 +44,30 @@ int main(int argc, char** argv) {
         return ListPorts();
     }
 
-    qorvel::TApplication app(argc, argv);
-
-    // A launcher can point the program at a device (--port NAME) and have it log to a file from the
-    // first byte on (--log PATH, with the name template's fields).
-    QString port;
-    QString log;
-    const QStringList args = app.arguments();
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        if (args[i] == QStringLiteral("--port") && i + 1 < args.size()) {
-            port = args[++i];
-        } else if (args[i] == QStringLiteral("--log") && i + 1 < args.size()) {
-            log = args[++i];
-        } else {
+    // The toolkit would take "--session NAME" for its own session management: it is set aside first.
+    std::vector<char*> args(argv, argv + argc);
+    QStringList session;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (std::strcmp(args[i], "--session") != 0) continue;
+        if (i + 1 == args.size()) {
             std::fputs(kUsage, stderr);
             return 2;
         }
+        session << QStringLiteral("--session") << QString::fromLocal8Bit(args[i + 1]);
+        args.erase(args.begin() + std::ptrdiff_t(i), args.begin() + std::ptrdiff_t(i) + 2);
+        --i;
+    }
+    int count = int(args.size());
+    args.push_back(nullptr);
+    qorvel::TApplication app(count, args.data());
+
+    // A launcher can start a saved session (--session NAME), point the program at a device
+    // (--port NAME) and have it log to a file from the first byte on (--log PATH, with the name
+    // template's fields).
+    const std::optional<qorvel::TStartOptions> options = qorvel::ParseStartOptions(app.arguments() + session);
+    if (!options) {
+        std::fputs(kUsage, stderr);
+        return 2;
     }
 
     qorvel::TForm1 form1;
@@ -66,9 +77,14 @@ int main(int argc, char** argv) {
     qorvel::TPortList ports;
     form2.AttachPorts(&ports);
     form1.AttachPorts(&ports);
-    if (!port.isEmpty()) form2.SetComText(port);
+    try {
+        qorvel::StartUp(form1, form2, *options);
+    } catch (const qorvel::ETextError& error) {
+        std::fprintf(stderr, "qorvel-terminal: %s\n", qPrintable(error.Text()));
+        return 2;
+    }
     // Before the window shows: its start-up connect comes after, so no byte is read unlogged.
-    if (!log.isEmpty()) form1.LogFiles->StartFile(log, qorvel::ToBytes(form2.ComText()));
+    if (!options->Log.isEmpty()) form1.LogFiles->StartFile(options->Log, qorvel::ToBytes(form2.ComText()));
     form1.show();
     return app.exec();
 }
