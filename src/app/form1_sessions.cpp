@@ -19,7 +19,7 @@ namespace qorvel {
 
 namespace {
 
-// The View items saved with the settings; Hex Dump is looked up by name, as it is optional.
+// The View items saved with the settings, by the names of their menu items.
 struct TViewChoice {
     const char* Action;
     bool TSettingsValues::*Member;

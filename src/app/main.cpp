@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr char kUsage[] = "usage: qorvel-terminal [--session NAME] [--port NAME] [--log PATH]\n"
+constexpr char kUsage[] = "usage: qorvel-terminal [--session NAME] [--port NAME] [--log PATH] [--hex-dump]\n"
                           "       qorvel-terminal --list\n";
 
 // One port a line, its stable path, a tab, its description; both in printable form, so a device's
@@ -62,8 +62,8 @@ int main(int argc, char** argv) {
     qorvel::TApplication app(count, args.data());
 
     // A launcher can start a saved session (--session NAME), point the program at a device
-    // (--port NAME) and have it log to a file from the first byte on (--log PATH, with the name
-    // template's fields).
+    // (--port NAME), have it log to a file from the first byte on (--log PATH, with the name
+    // template's fields) and show the hex dump (--hex-dump).
     const std::optional<qorvel::TStartOptions> options = qorvel::ParseStartOptions(app.arguments() + session);
     if (!options) {
         std::fputs(kUsage, stderr);

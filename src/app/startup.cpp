@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include <QAction>
 #include <QFileInfo>
 
 #include "app/application.h"
@@ -12,6 +13,10 @@ namespace qorvel {
 std::optional<TStartOptions> ParseStartOptions(const QStringList& Arguments) {
     TStartOptions options;
     for (qsizetype i = 1; i < Arguments.size(); ++i) {
+        if (Arguments[i] == QStringLiteral("--hex-dump")) {
+            options.HexDump = true;
+            continue;
+        }
         QString* value = Arguments[i] == QStringLiteral("--port")      ? &options.Port
                          : Arguments[i] == QStringLiteral("--log")     ? &options.Log
                          : Arguments[i] == QStringLiteral("--session") ? &options.Session
@@ -50,6 +55,8 @@ void StartUp(TForm1& Main, TForm2& Settings, const TStartOptions& Options) {
         }
     }
     if (!Options.Port.isEmpty()) Settings.SetComText(Options.Port);
+    // Given, it turns the dump on; not given, the saved choice stands.
+    if (Options.HexDump && !Main.HexDump1->isChecked()) Main.HexDump1->trigger();
 }
 
 } // namespace qorvel

@@ -10,9 +10,10 @@ class TForm1;
 class TForm2;
 
 struct TStartOptions {
-    QString Port;    // --port NAME
-    QString Log;     // --log PATH
-    QString Session; // --session NAME
+    QString Port;         // --port NAME
+    QString Log;          // --log PATH
+    QString Session;      // --session NAME
+    bool HexDump = false; // --hex-dump
 };
 
 // The options after the program's name; nothing for anything it does not know.
