@@ -37,11 +37,12 @@ using transfer::TState;
 
 namespace {
 
-constexpr int kBusyPumpMs = 3;         // while the engine has more to write than the port took
-constexpr int kIdlePumpMs = 100;       // refreshes the progress window while waiting for the peer
-constexpr int kRefreshMs = 100;        // the progress window changes at most ten times a second
-constexpr TMillis kCancelLimit = 5000; // an abort the port does not take within this is dropped
-constexpr TMillis kAutoQuietMs = 3000; // the device's repeated headers after an answer start nothing
+constexpr int kBusyPumpMs = 3;                  // while the engine has more to write than the port took
+constexpr int kIdlePumpMs = 100;                // refreshes the progress window while waiting for the peer
+constexpr int kRefreshMs = 100;                 // the progress window changes at most ten times a second
+constexpr TMillis kCancelLimit = 5000;          // an abort the port does not take within this is dropped
+constexpr TMillis kAutoQuietMs = 3000;          // the device's repeated headers after an answer start nothing
+constexpr std::string_view kZdleB = "\x18\x42"; // ZDLE 'B': a hex header
 // ZMODEM's abort: eight CANs stop the other side, the backspaces erase them from a shell's line.
 constexpr char kZmodemAbort[] = "\x18\x18\x18\x18\x18\x18\x18\x18\x08\x08\x08\x08\x08\x08\x08\x08\x08\x08";
 
@@ -345,30 +346,27 @@ bool TForm1::TransferTakes(std::string_view Block) {
     }
     if (!FForm2 || !FForm2->ZmodemAutoStart() || now < x.QuietUntil) return false;
     std::size_t end = 0;
-    switch (x.Detector.Scan(Block, end)) {
-    case transfer::TZmodemDetector::TStart::None: return false;
-    case transfer::TZmodemDetector::TStart::DeviceSends: {
-        // The device's text before the header is shown; the header on is the receiver's.
-        std::size_t head = std::string_view(Block.data(), end)
-                               .rfind("\x18"
-                                      "B");
-        head = head == std::string_view::npos ? end : head;
-        while (head > 0 && Block[head - 1] == '*' && end - head < 24)
-            --head;
-        ShowReceived(Block.substr(0, head));
-        x.Asking = x.HoldBytes = true;
+    const auto start = x.Detector.Scan(Block, end);
+    if (start == transfer::TZmodemDetector::TStart::None) return false;
+    // Where the header begins in this batch ("**" ZDLE "B"); a header split across batches began in
+    // the last one, which the terminal has shown already.
+    std::size_t head = std::string_view(Block.data(), end).rfind(kZdleB);
+    head = head == std::string_view::npos ? end : head;
+    while (head > 0 && Block[head - 1] == '*')
+        --head;
+    ShowReceived(Block.substr(0, head));
+    x.Asking = true;
+    x.HoldBytes = start == transfer::TZmodemDetector::TStart::DeviceSends;
+    if (x.HoldBytes) {
+        // The header on is the receiver's, kept until the operator answers.
         x.Held.assign(Block.substr(head));
         QMetaObject::invokeMethod(this, Guarded([this] { AskZmodemReceive(); }), Qt::QueuedConnection);
-        return true;
-    }
-    case transfer::TZmodemDetector::TStart::DeviceReceives:
-        x.Asking = true;
-        x.HoldBytes = false;
-        ShowReceived(Block);
+    } else {
+        // The device's rz: its header is no text, what follows it is.
+        ShowReceived(Block.substr(end));
         QMetaObject::invokeMethod(this, Guarded([this] { OfferZmodemSend(); }), Qt::QueuedConnection);
-        return true;
     }
-    return false;
+    return true;
 }
 
 void TForm1::AskZmodemReceive() {

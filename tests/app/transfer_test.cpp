@@ -178,8 +178,7 @@ TEST_F(TransferTest, ReceivesFromTheDevicesSender) {
     if (zmodem) {
         WriteBytes(Out.filePath("fw.bin"), "older");
         dev.Run("printf 'before '; sz fw.bin; printf 'after> '", In.path());
-        ASSERT_TRUE(WaitUntil([&] { return Form->TransferRunning(); }));
-        ASSERT_TRUE(Ended());
+        ASSERT_TRUE(WaitUntil([&] { return Form->TransferWindow && Form->TransferWindow->Finished(); }));
         EXPECT_EQ(Questions.value(0), "The device is sending files with ZMODEM. Save them in:");
         EXPECT_EQ(ReadBytes(Out.filePath("fw (2).bin")), data);
         EXPECT_EQ(ReadBytes(Out.filePath("fw.bin")), "older");
