@@ -206,9 +206,14 @@ bool TSettingsStore::HasSettings(const QString& Path) {
 void TSettingsStore::Save(const QString& Path, const TSettingsValues& Values) {
     // A file that was ignored is replaced, at the operator's word; its history goes with it.
     const QStringList history = History(Path);
+    // The INI writer leaves a file it could not read untouched, so it goes first.
+    if (QFileInfo::exists(Path) && !Usable(Path)) {
+        QFile old(Path);
+        if (!old.remove())
+            throw ETextError(QStringLiteral("Cannot replace %1: %2.").arg(Shown(Path), old.errorString()));
+    }
     CheckWritable(Path);
     QSettings settings(Path, QSettings::IniFormat);
-    if (!Usable(Path)) settings.clear();
     settings.setValue(kVersionKey, kVersion);
     for (const TField& field : kFields) {
         const QString key = QString::fromLatin1(field.Key);

@@ -66,6 +66,14 @@ TEST(Settings, EverySettingRoundTripsThroughTheFileAndTheWindows) {
     EXPECT_EQ(program.Values(), expected);
     EXPECT_EQ(program.Main.ScrollBackRows(), 3000);
     EXPECT_TRUE(program.Main.SettingsNotices().isEmpty());
+    // Load Defaults goes back to the saved default while there is one, to the design values after.
+    program.Settings.SetComText("COM4");
+    program.Settings.Button1Click();
+    EXPECT_EQ(program.Settings.ComText(), expected.Com);
+    program.Settings.ForgetDefault();
+    program.Settings.Button1Click();
+    EXPECT_EQ(program.Settings.ComText(), "COM1");
+    EXPECT_FALSE(QFileInfo::exists(TSettingsStore::DefaultsPath()));
 }
 
 TEST(Settings, WithoutAFileTheStartIsTodays) {
@@ -106,11 +114,17 @@ TEST(Settings, AFileThatCannotBeUsedGivesTheDesignValuesAndOneNotice) {
         EXPECT_TRUE(notice.contains(c.Reason)) << notice.toStdString();
         // A connect's history leaves the ignored file as the operator left it.
         program.Settings.PortConnected("COM9");
-        if (!c.Text.isEmpty()) {
-            QFile file(path);
-            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-            EXPECT_EQ(file.readAll(), c.Text);
+        if (c.Text.isEmpty()) {
+            EXPECT_THROW(program.Settings.SaveDefault(), ETextError);
+            continue;
         }
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), c.Text);
+        // Save as Default replaces it.
+        program.Settings.SaveDefault();
+        TSettingsValues saved;
+        EXPECT_TRUE(TSettingsStore::Load(path, saved));
     }
 }
 
