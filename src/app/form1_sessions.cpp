@@ -1,6 +1,6 @@
 // Settings that stay, the main window's part: File > Save Session As... and Open Session..., the
-// View choices as part of the saved settings, the session's name in the title, and the notice of a
-// settings file that was ignored at start.
+// View choices and the last transfer protocol as part of the saved settings, the session's name in the title,
+// and the notice of a settings file that was ignored at start.
 #include <QAction>
 #include <QActionGroup>
 #include <QFileInfo>
@@ -14,6 +14,7 @@
 #include "app/form2.h"
 #include "emulvt/emul_vt.h"
 #include "serial/xcomm.h"
+#include "transfer/transfer.h"
 
 namespace qorvel {
 
@@ -52,6 +53,7 @@ void TForm1::GetViewChoices(TSettingsValues& Values) const {
             Values.*choice.Member = action->isChecked();
     for (QAction* size : TextSize1->actions())
         if (size->isChecked()) Values.TextSize = size->text();
+    Values.TransferProtocol = FromBytes(transfer::ProtocolName(TransferProtocol()));
 }
 
 void TForm1::SetViewChoices(const TSettingsValues& Values) {
@@ -61,6 +63,9 @@ void TForm1::SetViewChoices(const TSettingsValues& Values) {
             if (action->isChecked() != Values.*choice.Member) action->trigger();
     for (QAction* size : TextSize1->actions())
         if (size->text() == Values.TextSize && !size->isChecked()) size->trigger();
+    for (const transfer::TProtocol protocol : transfer::kProtocols)
+        if (FromBytes(transfer::ProtocolName(protocol)) == Values.TransferProtocol)
+            SetTransferProtocol(protocol);
 }
 
 void TForm1::ApplySettings(const TSettingsValues& Values) {

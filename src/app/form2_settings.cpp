@@ -47,6 +47,7 @@ void TForm2::GetValues(TSettingsValues& Values) const {
     Values.ConfirmConnections = ConfirmConnections();
     Values.ScrollBackRows = ScrollBackRows();
     Values.Utf8 = Utf8();
+    Values.ZmodemAutoStart = ZmodemAutoStart();
     Values.LogEveryConnection = LogEveryConnection();
     Values.LogFolder = Edit1->text();
     Values.LogNameTemplate = Edit2->text();
@@ -65,6 +66,7 @@ void TForm2::SetValues(const TSettingsValues& Values) {
     CheckBox2->setChecked(Values.ConfirmConnections);
     SpinEdit1->setValue(Values.ScrollBackRows);
     ComboBox7->setCurrentIndex(Values.Utf8 ? 1 : 0);
+    CheckBox6->setChecked(Values.ZmodemAutoStart);
     CheckBox3->setChecked(Values.LogEveryConnection);
     Edit1->setText(Values.LogFolder);
     Edit2->setText(Values.LogNameTemplate);

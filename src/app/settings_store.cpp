@@ -15,7 +15,7 @@ namespace {
 
 const QString kVersionKey = QStringLiteral("Version");
 const QString kHistoryKey = QStringLiteral("History/Ports");
-const char* const kSettingsGroups[] = {"Port", "Terminal", "Logging", "View"};
+const char* const kSettingsGroups[] = {"Port", "Terminal", "Logging", "View", "Transfer"};
 
 // One stored setting: its key, the member it fills, and for a text the values it may take (none:
 // any text, "+": any text but an empty one).
@@ -41,6 +41,7 @@ const TField kFields[] = {
     {"Terminal/ConfirmConnections", &TSettingsValues::ConfirmConnections},
     {"Terminal/ScrollBackRows", &TSettingsValues::ScrollBackRows, {}, 1000, 16000},
     {"Terminal/UTF8", &TSettingsValues::Utf8},
+    {"Terminal/ZmodemAutoStart", &TSettingsValues::ZmodemAutoStart},
     {"Logging/EveryConnection", &TSettingsValues::LogEveryConnection},
     {"Logging/Folder", &TSettingsValues::LogFolder},
     {"Logging/NameTemplate", &TSettingsValues::LogNameTemplate},
@@ -51,6 +52,9 @@ const TField kFields[] = {
     {"View/TextSize", &TSettingsValues::TextSize, {"5 x 12", "7 x 14", "8 x 16", "10 x 20"}},
     {"View/KeysToDevice", &TSettingsValues::KeysToDevice},
     {"View/HexDump", &TSettingsValues::HexDump},
+    {"Transfer/Protocol",
+     &TSettingsValues::TransferProtocol,
+     {"XMODEM (checksum)", "XMODEM-CRC", "XMODEM-1K", "YMODEM", "ZMODEM"}},
 };
 
 // The path as the operator knows it: the home folder as "~".

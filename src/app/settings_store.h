@@ -19,6 +19,7 @@ struct TSettingsValues {
     bool ConfirmConnections = true;
     int ScrollBackRows = 10000;
     bool Utf8 = false;
+    bool ZmodemAutoStart = true;
     bool LogEveryConnection = false;
     QString LogFolder = QDir::home().filePath(QStringLiteral("qorvel-logs"));
     QString LogNameTemplate = QStringLiteral("%p-%Y%m%d-%H%M%S.log");
@@ -29,6 +30,7 @@ struct TSettingsValues {
     QString TextSize = QStringLiteral("5 x 12");
     bool KeysToDevice = false;
     bool HexDump = false;
+    QString TransferProtocol = QStringLiteral("YMODEM"); // the last one chosen in the Transfer menu
     bool operator==(const TSettingsValues&) const = default;
 };
 

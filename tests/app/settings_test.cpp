@@ -48,10 +48,10 @@ struct Program {
 
 // Every setting away from its design value.
 TSettingsValues Changed() {
-    return {"/dev/ttyUSB7", "115200", "7",   "Even", "2",  "Hardware (Rts/Cts)",
-            true,           false,    3000,  true,   true, "/var/tmp/logs",
-            "%p.log",       true,     false, true,   true, "8 x 16",
-            true,           true};
+    // clang-format off
+    return {"/dev/ttyUSB7", "115200", "7", "Even", "2", "Hardware (Rts/Cts)", true, false, 3000, true, false,
+            true, "/var/tmp/logs", "%p.log", true, false, true, true, "8 x 16", true, true, "ZMODEM"};
+    // clang-format on
 }
 
 TEST(Settings, EverySettingRoundTripsThroughTheFileAndTheWindows) {
