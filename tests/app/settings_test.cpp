@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 
@@ -187,6 +188,30 @@ TEST(Settings, TheComBoxOffersTheTenLastPortsConnectedTo) {
     next.Start();
     EXPECT_EQ(next.Settings.PortHistory(), recent);
     EXPECT_EQ(next.Values(), TSettingsValues{});
+}
+
+// The program itself: the toolkit must not take "--session" for its own, and its options still work.
+TEST(Settings, TheProgramStartsWithTheSessionOnItsCommandLine) {
+    Program program;
+    test::Pty pty;
+    program.Write(TSettingsStore::SessionPath("bench"),
+                  "[Port]\nName=" + QByteArray::fromStdString(pty.Name()) +
+                      "\n[Terminal]\nConfirmConnections=false\n");
+    QProcess terminal;
+    terminal.start(QORVEL_TERMINAL, {"-platform", "offscreen", "--session", "bench"});
+    // A Connect that succeeded is the one that goes into the history.
+    const bool connected = test::WaitUntil([&] {
+        return TSettingsStore::History(TSettingsStore::DefaultsPath())
+            .contains(QString::fromStdString(pty.Name()));
+    });
+    terminal.kill();
+    terminal.waitForFinished();
+    EXPECT_TRUE(connected);
+    QProcess unknown;
+    unknown.start(QORVEL_TERMINAL, {"-platform", "offscreen", "--session", "nowhere"});
+    ASSERT_TRUE(unknown.waitForFinished(15000));
+    EXPECT_EQ(unknown.exitCode(), 2);
+    EXPECT_TRUE(unknown.readAllStandardError().contains("There is no session \"nowhere\""));
 }
 
 } // namespace
