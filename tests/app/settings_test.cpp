@@ -12,6 +12,8 @@
 #include "app/form3.h"
 #include "app/settings_store.h"
 #include "app/startup.h"
+#include "emulvt/emul_vt.h"
+#include "emulvt/screen.h"
 #include "platform/comm_fake.h"
 
 #include "app_test_util.h"
@@ -113,6 +115,14 @@ TEST(Settings, AFileThatCannotBeUsedGivesTheDesignValuesAndOneNotice) {
         const QString notice = program.Main.SettingsNotices().value(0);
         EXPECT_TRUE(notice.startsWith("Settings file " + path + " ignored: ")) << notice.toStdString();
         EXPECT_TRUE(notice.contains(c.Reason)) << notice.toStdString();
+        if (&c == &cases[0]) { // in the terminal too, once the window shows
+            program.Main.show();
+            const auto row = [&] {
+                return std::string(
+                    reinterpret_cast<const char*>(program.Main.Terminal2->Screen()->GetLine(0)->Txt), 20);
+            };
+            EXPECT_TRUE(test::WaitUntil([&] { return row().starts_with("*** Settings file"); }));
+        }
         // A connect's history leaves the ignored file as the operator left it.
         program.Settings.PortConnected("COM9");
         if (c.Text.isEmpty()) {
