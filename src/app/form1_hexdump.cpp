@@ -19,6 +19,7 @@ void TForm1::CreateHexDump() {
     HexDump1->setShortcut(QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_H));
     HexDumpView = new THexDumpView(HexDump, GroupBox1);
     HexDumpView->setObjectName(QStringLiteral("HexDumpView"));
+    HexDumpView->setAccessibleName(QStringLiteral("Hex dump of received bytes"));
     HexDumpView->hide();
     connect(HexDump1, &QAction::toggled, this, [this](bool On) { ShowHexDump(On); });
 }
