@@ -37,9 +37,11 @@ using transfer::TState;
 
 namespace {
 
-constexpr int kBusyPumpMs = 3;                  // while the engine has more to write than the port took
-constexpr int kIdlePumpMs = 100;                // refreshes the progress window while waiting for the peer
-constexpr int kRefreshMs = 100;                 // the progress window changes at most ten times a second
+constexpr int kBusyPumpMs = 3;   // while the engine has more to write than the port took
+constexpr int kIdlePumpMs = 100; // refreshes the progress window while waiting for the peer
+constexpr int kRefreshMs = 100;  // the progress window changes at most ten times a second
+// A write is sized to the queue's room, so it seldom waits; a network port writes nothing with no time.
+constexpr std::uint32_t kSendLimitMs = 20;
 constexpr TMillis kCancelLimit = 5000;          // an abort the port does not take within this is dropped
 constexpr TMillis kAutoQuietMs = 3000;          // the device's repeated headers after an answer start nothing
 constexpr std::string_view kZdleB = "\x18\x42"; // ZDLE 'B': a hex header
@@ -411,7 +413,8 @@ void TForm1::PumpTransfer() {
     try {
         if (x.Engine->State() == TState::Running && now >= x.Engine->Deadline()) x.Engine->Tick(now);
         if (!x.Pending.empty()) {
-            const std::uint32_t sent = COM->SendData(x.Pending.data(), std::uint32_t(x.Pending.size()), 0);
+            const std::uint32_t sent =
+                COM->SendData(x.Pending.data(), std::uint32_t(x.Pending.size()), kSendLimitMs);
             x.Pending.erase(0, sent);
         }
         if (x.Pending.empty()) {
@@ -422,7 +425,7 @@ void TForm1::PumpTransfer() {
                 busy = x.Pending.size() >= std::size_t(room);
                 if (!x.Pending.empty()) {
                     const std::uint32_t sent =
-                        COM->SendData(x.Pending.data(), std::uint32_t(x.Pending.size()), 0);
+                        COM->SendData(x.Pending.data(), std::uint32_t(x.Pending.size()), kSendLimitMs);
                     x.Pending.erase(0, sent);
                 }
             }
@@ -486,7 +489,8 @@ void TForm1::EndTransfer(const QString& Failure, bool EngineEnded) {
     x.Engine.reset();
     x.Pending.clear();
     x.Detector.Reset();
-    x.QuietUntil = Now() + kAutoQuietMs;
+    // A cancelled or failed transfer may leave the device repeating its start for a while.
+    x.QuietUntil = ok ? 0 : Now() + kAutoQuietMs;
     if (TransferWindow) {
         TransferWindow->ShowProgress(progress, x.Total, elapsed);
         TransferWindow->ShowResult(text, ok);
@@ -510,6 +514,7 @@ void TForm1::TransferPortClosed() {
     TTransferState& x = *FTransferState;
     x.Held.clear();
     x.Detector.Reset();
+    x.QuietUntil = 0;
     if (x.Engine) EndTransfer(QStringLiteral("The port was closed"), false);
 }
 

@@ -9,10 +9,12 @@
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <arpa/inet.h>
 #include <csignal>
 #include <fstream>
 #include <pty.h>
 #include <random>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,7 +24,6 @@
 #include "app/transfer_window.h"
 #include "emulvt/emul_vt.h"
 #include "serial/xcomm.h"
-#include "transfer/file_host.h"
 
 #include "app_test_util.h"
 
@@ -32,11 +33,22 @@ namespace {
 using test::WaitUntil;
 using transfer::TProtocol;
 
-// The device: a shell command whose standard input and output are the master of a pseudo-terminal;
-// the window opens the slave by name.
+// The device: a shell command whose standard input and output are the master of a pseudo-terminal
+// (the window opens the slave by name), or a TCP connection the window makes to tcp://127.0.0.1:PORT.
 class Device {
 public:
-    Device() {
+    explicit Device(bool Tcp = false) : FTcp(Tcp) {
+        if (Tcp) {
+            FMaster = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+            socklen_t length = sizeof address;
+            if (::bind(FMaster, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+                ::listen(FMaster, 1) != 0 ||
+                ::getsockname(FMaster, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+                throw std::runtime_error("listen");
+            FName = "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+            return;
+        }
         int slave = -1;
         char name[256];
         if (::openpty(&FMaster, &slave, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
@@ -54,9 +66,10 @@ public:
     void Run(const std::string& Command, const QString& Dir) {
         FPid = ::fork();
         if (FPid == 0) {
+            const int line = FTcp ? ::accept(FMaster, nullptr, nullptr) : FMaster;
             if (::chdir(Dir.toLocal8Bit().constData()) != 0) ::_exit(126);
-            ::dup2(FMaster, 0);
-            ::dup2(FMaster, 1);
+            ::dup2(line, 0);
+            ::dup2(line, 1);
             const int null = ::open("/dev/null", O_WRONLY);
             ::dup2(null, 2);
             ::execl("/bin/sh", "sh", "-c", Command.c_str(), nullptr);
@@ -65,6 +78,7 @@ public:
     }
 
 private:
+    bool FTcp;
     int FMaster = -1;
     pid_t FPid = -1;
     std::string FName;
@@ -87,11 +101,6 @@ std::string ReadBytes(const QString& Path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-bool Available(TProtocol Protocol) {
-    transfer::TFileHost host;
-    return transfer::MakeReceiver(Protocol, host, 0) != nullptr;
-}
-
 class TransferTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -104,7 +113,7 @@ protected:
             }
             auto* dialog = qobject_cast<TTransferDialog*>(Dialog);
             Questions << dialog->Question->text();
-            dialog->SetTarget(Out.path());
+            dialog->SetTarget(SaveIn.isEmpty() ? Out.path() : SaveIn);
             return int(QDialog::Accepted);
         });
     }
@@ -132,6 +141,7 @@ protected:
     std::unique_ptr<TForm1> Form;
     QTemporaryDir In, Out;
     QStringList Questions;
+    QString SaveIn; // the folder the device-started transfer is saved in; Out when empty
     bool Yes = true;
 
 private:
@@ -145,7 +155,6 @@ TEST_F(TransferTest, SendsToTheDevicesReceiver) {
         const char* Command;
     } kRows[] = {{TProtocol::Ymodem, "rb"}, {TProtocol::Zmodem, "rz"}};
     for (const auto& row : kRows) {
-        if (!Available(row.Protocol)) continue;
         SCOPED_TRACE(row.Command);
         Device dev;
         Connect(dev);
@@ -167,31 +176,41 @@ TEST_F(TransferTest, SendsToTheDevicesReceiver) {
     }
 }
 
-// The device's sz starts the transfer: the window asks for the folder and receives; an existing file
-// is kept and the new one gets a suffix. XMODEM, which the device cannot start, is received by name.
+// The device's sz starts the transfer, on a pseudo-terminal and on a network port: the window asks
+// for the folder and receives; an existing file is kept and the new one gets a suffix. XMODEM,
+// which no device starts, is received under the name given.
 TEST_F(TransferTest, ReceivesFromTheDevicesSender) {
     const std::string data = Pseudorandom(5000, 2);
     WriteBytes(In.filePath("fw.bin"), data);
-    const bool zmodem = Available(TProtocol::Zmodem);
-    Device dev;
-    Connect(dev);
-    if (zmodem) {
-        WriteBytes(Out.filePath("fw.bin"), "older");
-        dev.Run("printf 'before '; sz fw.bin; printf 'after> '", In.path());
+    const struct {
+        bool Tcp;
+        const char* Command;
+        QString Saved;
+        std::string Expected;
+    } kRows[] = {
+        {false, "sz fw.bin", "fw (2).bin", data},
+        {true, "sz fw.bin", "fw (2).bin", data},
+        {false, "sx -k fw.bin", "got.bin", data + std::string(5120 - 5000, '\x1A')}, // the last block padded
+    };
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.Command + std::string(row.Tcp ? " over TCP" : ""));
+        QTemporaryDir out;
+        SaveIn = out.path();
+        WriteBytes(out.filePath("fw.bin"), "older");
+        Device dev(row.Tcp);
+        Connect(dev);
+        dev.Run(std::string("printf 'before '; ") + row.Command + "; printf 'after> '", In.path());
+        if (row.Saved == "got.bin")
+            ASSERT_TRUE(Form->StartReceive(TProtocol::Xmodem1K, out.filePath("got.bin")));
         ASSERT_TRUE(WaitUntil([&] { return Form->TransferWindow && Form->TransferWindow->Finished(); }));
-        EXPECT_EQ(Questions.value(0), "The device is sending files with ZMODEM. Save them in:");
-        EXPECT_EQ(ReadBytes(Out.filePath("fw (2).bin")), data);
-        EXPECT_EQ(ReadBytes(Out.filePath("fw.bin")), "older");
+        EXPECT_EQ(ReadBytes(out.filePath(row.Saved)), row.Expected);
+        EXPECT_EQ(ReadBytes(out.filePath("fw.bin")), "older");
         EXPECT_TRUE(WaitUntil([&] { return Form->Terminal.EndsWith("after> "); }));
         EXPECT_TRUE(Form->Terminal.ToString().starts_with("before ")) << Form->Terminal.ToString();
-    } else {
-        dev.Run("sx -k fw.bin; printf 'after> '", In.path());
-        ASSERT_TRUE(Form->StartReceive(TProtocol::Xmodem1K, Out.filePath("got.bin")));
-        ASSERT_TRUE(Ended());
-        // XMODEM pads the last block with SUB.
-        EXPECT_EQ(ReadBytes(Out.filePath("got.bin")), data + std::string(5120 - 5000, '\x1A'));
-        EXPECT_TRUE(WaitUntil([&] { return Form->Terminal.EndsWith("after> "); }));
+        if (Form->COM->Opened()) Form->Button1Click(); // a network device hangs up by itself
+        delete std::exchange(Form->TransferWindow, nullptr);
     }
+    EXPECT_EQ(Questions.value(0), "The device is sending files with ZMODEM. Save them in:");
 }
 
 // Cancel stops the device's sender, the partial file goes when the operator says so, and the
