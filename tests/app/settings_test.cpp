@@ -216,7 +216,7 @@ TEST(Settings, TheProgramStartsWithTheSessionOnItsCommandLine) {
     });
     terminal.kill();
     terminal.waitForFinished();
-    EXPECT_TRUE(connected);
+    EXPECT_TRUE(connected) << terminal.readAllStandardError().toStdString();
     QProcess unknown;
     unknown.start(QORVEL_TERMINAL, {"-platform", "offscreen", "--session", "nowhere"});
     ASSERT_TRUE(unknown.waitForFinished(15000));
