@@ -209,6 +209,22 @@ TEST(LrzszPeer, CancelsAndSilentPeersEndCleanly) {
          true,
          "Cancelled by the operator",
          "zmodem"},
+        {"zmodem: we cancel receiving",
+         false,
+         {"sz", "-q"},
+         true,
+         false,
+         true,
+         "Cancelled by the operator",
+         "zmodem"},
+        {"zmodem: rz interrupted",
+         true,
+         {"rz", "-q", "-y"},
+         false,
+         true,
+         true,
+         "Cancelled by the device",
+         "zmodem"},
     };
     std::vector<TRow> rows;
     for (const TCase& c : cases) {

@@ -56,6 +56,7 @@ struct TPty {
 struct TDirection {
     int From, To;
     std::deque<std::pair<TClock::time_point, std::string>> Queue;
+    std::string Pending; // out of the queue, not yet taken by the far end
     bool Open = true;
 };
 
@@ -63,7 +64,11 @@ class TRelay {
 public:
     TRelay(const TFaults& Faults, std::uint64_t InterruptOursAt, std::uint64_t InterruptTheirsAt)
         : FFaults(Faults), FRandom(Faults.Seed), FOursAt(InterruptOursAt), FTheirsAt(InterruptTheirsAt) {}
-    void Add(int From, int To) { FDirections.push_back({From, To, {}, true}); }
+    void Add(int From, int To) {
+        // Writes never block: an end that stops reading must not stall the other direction or Stop.
+        fcntl(To, F_SETFL, fcntl(To, F_GETFL) | O_NONBLOCK);
+        FDirections.push_back({From, To, {}, {}, true});
+    }
     void Start(pid_t Ours, pid_t Theirs) {
         FOurs = Ours;
         FTheirs = Theirs;
@@ -100,6 +105,21 @@ private:
         return out;
     }
 
+    // Writes what the far end takes now; the rest waits for the next round.
+    static void Flush(TDirection& D) {
+        while (!D.Pending.empty()) {
+            const ssize_t n = write(D.To, D.Pending.data(), D.Pending.size());
+            if (n > 0) {
+                D.Pending.erase(0, static_cast<std::size_t>(n));
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else {
+                if (n < 0 && errno != EAGAIN) D.Pending.clear(); // that end is gone
+                break;
+            }
+        }
+    }
+
     void Run() {
         char buffer[65536];
         while (!FStop) {
@@ -107,7 +127,7 @@ private:
             int waitMs = 20; // FStop is looked at this often
             for (const TDirection& d : FDirections) {
                 fds.push_back({d.From, static_cast<short>(d.Open ? POLLIN : 0), 0});
-                if (!d.Queue.empty()) waitMs = 1;
+                if (!d.Queue.empty() || !d.Pending.empty()) waitMs = 1;
             }
             poll(fds.data(), fds.size(), waitMs);
             const auto now = TClock::now();
@@ -120,17 +140,12 @@ private:
                     else if (n == 0 || (errno != EAGAIN && errno != EINTR))
                         d.Open = false;
                 }
-                while (!d.Queue.empty() && d.Queue.front().first <= now) {
+                Flush(d);
+                while (d.Pending.empty() && !d.Queue.empty() && d.Queue.front().first <= now) {
                     const std::string bytes = Mangle(d.Queue.front().second);
                     d.Queue.pop_front();
-                    for (std::size_t done = 0; done < bytes.size();) {
-                        const ssize_t n = write(d.To, bytes.data() + done, bytes.size() - done);
-                        if (n <= 0) {
-                            if (errno == EAGAIN || errno == EINTR) continue;
-                            break;
-                        }
-                        done += static_cast<std::size_t>(n);
-                    }
+                    d.Pending = bytes;
+                    Flush(d);
                     FRelayed += bytes.size();
                     if (FFaults.StallAtByte && !FStalled && FRelayed >= FFaults.StallAtByte) {
                         FStalled = true;
