@@ -12,6 +12,7 @@
 #include <arpa/inet.h>
 #include <csignal>
 #include <fstream>
+#include <poll.h>
 #include <pty.h>
 #include <random>
 #include <sys/socket.h>
@@ -66,7 +67,7 @@ public:
     void Run(const std::string& Command, const QString& Dir) {
         FPid = ::fork();
         if (FPid == 0) {
-            const int line = FTcp ? ::accept(FMaster, nullptr, nullptr) : FMaster;
+            const int line = FTcp ? ::accept(FMaster, nullptr, nullptr) : Console(FMaster);
             if (::chdir(Dir.toLocal8Bit().constData()) != 0) ::_exit(126);
             ::dup2(line, 0);
             ::dup2(line, 1);
@@ -78,6 +79,26 @@ public:
     }
 
 private:
+    // The command gets a console of its own, as on a board: lrzsz sets and flushes its own terminal,
+    // which on the window's pty would drop bytes in flight. This process relays between the two.
+    static int Console(int Line) {
+        int master = -1, slave = -1;
+        termios raw{};
+        ::cfmakeraw(&raw);
+        if (::openpty(&master, &slave, nullptr, &raw, nullptr) != 0 || ::fork() == 0) return slave;
+        ::close(slave);
+        pollfd fds[2] = {{Line, POLLIN, 0}, {master, POLLIN, 0}};
+        char buffer[4096];
+        while (::poll(fds, 2, -1) > 0)
+            for (int i = 0; i < 2; ++i)
+                if (fds[i].revents) {
+                    const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+                    if (n <= 0) ::_exit(0); // the command has ended
+                    for (ssize_t done = 0, w = 0; done < n; done += std::max<ssize_t>(w, 0))
+                        w = ::write(fds[1 - i].fd, buffer + done, std::size_t(n - done));
+                }
+        ::_exit(0);
+    }
     bool FTcp;
     int FMaster = -1;
     pid_t FPid = -1;
