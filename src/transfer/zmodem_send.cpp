@@ -16,6 +16,11 @@ constexpr TMillis kTimeout = 10000;
 constexpr std::uint32_t kMaxTries = 10;
 constexpr std::uint32_t kFinTries = 3; // every file was acknowledged; ZFIN's answer is a courtesy
 constexpr std::size_t kFirstBlock = 1024;
+// A ZACK is asked for every kAckEvery bytes and no more than kStreamWindow go unacknowledged, so
+// after a ZRPOS the receiver wades through little stale data: lrzsz's rz asks again (and gives up
+// after a few) when more than about 40 KB of it come before our restart.
+constexpr std::uint64_t kAckEvery = 8192;
+constexpr std::uint64_t kStreamWindow = 32768;
 constexpr std::size_t kCleanBlocksToGrow = 32; // a clean stretch of this many subpackets doubles them
 
 class TZmodemSender final : public TTransfer {
@@ -54,7 +59,7 @@ public:
             }
             FOut.clear();
             FOutPos = 0;
-            if (FPhase != TPhase::Streaming || !NextSubpacket()) break;
+            if (FPhase != TPhase::Streaming || FPos - FAcked >= kStreamWindow || !NextSubpacket()) break;
         }
         // Waiting for an answer starts when the question has left; a stream waits for the line.
         if (took && FPhase != TPhase::Ended) {
@@ -67,6 +72,13 @@ public:
         if (Now < FDeadline || FPhase == TPhase::Ended) return;
         FDeadline = Now + kTimeout;
         ++FProgress.Errors;
+        if (FPhase == TPhase::Streaming && FPos - FAcked >= kStreamWindow) {
+            // The acknowledgement was lost: start again from what the receiver confirmed.
+            FProgress.LastError = "no acknowledgement at offset " + std::to_string(FPos);
+            if (++FTries >= kMaxTries) return Fail(FProgress.LastError);
+            ++FProgress.Retries;
+            return StartData(FAcked);
+        }
         if (FPhase == TPhase::Streaming) {
             // Nothing taken for a while: the line is held (flow control) or gone; do not wait forever.
             FProgress.LastError = "the line took no data for " + std::to_string(kTimeout / 1000) + " s";
@@ -178,7 +190,14 @@ private:
             break;
         }
         case ZACK: // the receiver took a window's worth
-            if (FPhase == TPhase::AckWait && Widen(Header.Position()) == FPos) {
+            if (FPhase == TPhase::Streaming) {
+                const std::uint64_t position = Widen(Header.Position());
+                if (position > FAcked && position <= FPos) {
+                    FAcked = position;
+                    if (position > FLastAsked) FTries = 0;
+                    FDeadline = Now + kTimeout;
+                }
+            } else if (FPhase == TPhase::AckWait && Widen(Header.Position()) == FPos) {
                 FTries = 0;
                 FDeadline = Now + kTimeout;
                 StartData(FPos);
@@ -262,6 +281,7 @@ private:
         if (FPhase == TPhase::Streaming) AppendSubpacket(FOut, {}, ZCRCE, FCrc32, FEscaper);
         FPos = Position;
         FAcked = Position;
+        FLastQuery = Position;
         FClean = 0;
         FProgress.FileDone = FPos;
         FProgress.TotalDone = FTotalBefore + FPos;
@@ -280,7 +300,9 @@ private:
         const auto size = static_cast<std::size_t>(count);
         const bool last = size < FBlock || (FInfo.Size && FPos + size >= *FInfo.Size);
         const bool window = FWindow != 0 && FPos + size - FAcked >= FWindow;
-        const char end = last ? ZCRCE : window ? ZCRCW : ZCRCG;
+        const bool query = FPos + size - FLastQuery >= kAckEvery;
+        const char end = last ? ZCRCE : window ? ZCRCW : query ? ZCRCQ : ZCRCG;
+        if (query) FLastQuery = FPos + size;
         AppendSubpacket(FOut, {FBuffer.data(), size}, end, FCrc32, FEscaper);
         FPos += size;
         FProgress.FileDone = FPos;
@@ -310,6 +332,7 @@ private:
     TFileInfo FInfo;
     std::string FName;
     std::uint64_t FPos = 0;       // the next byte to send
+    std::uint64_t FLastQuery = 0; // where the last ZACK was asked for
     std::uint64_t FAcked = 0;     // where the current window began
     std::uint64_t FLastAsked = 0; // the last ZRPOS, to tell a repeat from progress
     std::uint64_t FTotalBefore = 0;
