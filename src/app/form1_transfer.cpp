@@ -377,11 +377,13 @@ void TForm1::AskZmodemReceive() {
     dialog.SetQuestion(QStringLiteral("The device is sending files with ZMODEM. Save them in:"));
     dialog.SetTarget(DefaultFolder());
     const bool accepted = ExecTransferDialog(&dialog) == QDialog::Accepted;
+    // Still asking while StartReceive may ask about the folder: what arrives meanwhile is held too.
+    const bool started = COM->Opened() && accepted && StartReceive(TProtocol::Zmodem, dialog.Target());
     std::string held;
     held.swap(x.Held);
     x.Asking = x.HoldBytes = false;
     if (!COM->Opened()) return;
-    if (accepted && StartReceive(TProtocol::Zmodem, dialog.Target())) {
+    if (started) {
         if (!held.empty()) TransferTakes(held);
         return;
     }
@@ -397,9 +399,9 @@ void TForm1::OfferZmodemSend() {
     TTransferDialog dialog(true, TProtocol::Zmodem, this);
     dialog.SetQuestion(QStringLiteral("The device is waiting for files (ZMODEM). Send:"));
     const bool accepted = ExecTransferDialog(&dialog) == QDialog::Accepted;
+    const bool started = COM->Opened() && accepted && StartSend(dialog.Protocol(), dialog.Files());
     x.Asking = false;
-    if (!COM->Opened()) return;
-    if (accepted && StartSend(dialog.Protocol(), dialog.Files())) return;
+    if (!COM->Opened() || started) return;
     COM->SendData(kZmodemAbort, sizeof kZmodemAbort - 1, 200);
     x.QuietUntil = Now() + kAutoQuietMs;
     x.Detector.Reset();
