@@ -16,11 +16,13 @@ constexpr TMillis kTimeout = 10000;
 constexpr std::uint32_t kMaxTries = 10;
 constexpr std::uint32_t kFinTries = 3; // every file was acknowledged; ZFIN's answer is a courtesy
 constexpr std::size_t kFirstBlock = 1024;
-// A ZACK is asked for every kAckEvery bytes and no more than kStreamWindow go unacknowledged, so
-// after a ZRPOS the receiver wades through little stale data: lrzsz's rz asks again (and gives up
-// after a few) when more than about 40 KB of it come before our restart.
+// A ZACK is asked for every kAckEvery bytes and no more than a window goes unacknowledged, so after
+// a ZRPOS the receiver wades through little stale data: lrzsz's rz asks again (and gives up after a
+// few) when more than about 40 KB of it come before our restart. The window doubles with each ZACK
+// up to kMaxWindow, for speed on a clean line, and is small again after each ZRPOS.
 constexpr std::uint64_t kAckEvery = 8192;
-constexpr std::uint64_t kStreamWindow = 32768;
+constexpr std::uint64_t kMinWindow = 32768;
+constexpr std::uint64_t kMaxWindow = 1 << 20;
 constexpr std::size_t kCleanBlocksToGrow = 32; // a clean stretch of this many subpackets doubles them
 
 class TZmodemSender final : public TTransfer {
@@ -59,7 +61,7 @@ public:
             }
             FOut.clear();
             FOutPos = 0;
-            if (FPhase != TPhase::Streaming || FPos - FAcked >= kStreamWindow || !NextSubpacket()) break;
+            if (FPhase != TPhase::Streaming || FPos - FAcked >= FStreamWindow || !NextSubpacket()) break;
         }
         // Waiting for an answer starts when the question has left; a stream waits for the line.
         if (took && FPhase != TPhase::Ended) {
@@ -72,7 +74,7 @@ public:
         if (Now < FDeadline || FPhase == TPhase::Ended) return;
         FDeadline = Now + kTimeout;
         ++FProgress.Errors;
-        if (FPhase == TPhase::Streaming && FPos - FAcked >= kStreamWindow) {
+        if (FPhase == TPhase::Streaming && FPos - FAcked >= FStreamWindow) {
             // The acknowledgement was lost: start again from what the receiver confirmed.
             FProgress.LastError = "no acknowledgement at offset " + std::to_string(FPos);
             if (++FTries >= kMaxTries) return Fail(FProgress.LastError);
@@ -179,6 +181,7 @@ private:
                 ++FProgress.Retries;
                 FProgress.LastError = "resend from offset " + std::to_string(position);
                 FBlock = kFirstBlock;
+                FStreamWindow = kMinWindow;
                 if (position <= FLastAsked && ++FTries >= kMaxTries) return Fail(FProgress.LastError);
                 if (position > FLastAsked) FTries = 0;
             } else {
@@ -194,6 +197,7 @@ private:
                 const std::uint64_t position = Widen(Header.Position());
                 if (position > FAcked && position <= FPos) {
                     FAcked = position;
+                    FStreamWindow = std::min(FStreamWindow * 2, kMaxWindow);
                     if (position > FLastAsked) FTries = 0;
                     FDeadline = Now + kTimeout;
                 }
@@ -331,7 +335,8 @@ private:
     std::size_t FIndex = 0;
     TFileInfo FInfo;
     std::string FName;
-    std::uint64_t FPos = 0;       // the next byte to send
+    std::uint64_t FPos = 0; // the next byte to send
+    std::uint64_t FStreamWindow = kMinWindow;
     std::uint64_t FLastQuery = 0; // where the last ZACK was asked for
     std::uint64_t FAcked = 0;     // where the current window began
     std::uint64_t FLastAsked = 0; // the last ZRPOS, to tell a repeat from progress
