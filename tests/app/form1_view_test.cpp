@@ -53,7 +53,7 @@ TEST_F(Form1ViewTest, ViewMenuComesAfterSettingsAndTheStatusBarShowsTheState) {
     QStringList titles;
     for (QAction* a : Form->menuBar()->actions())
         titles << a->text();
-    EXPECT_EQ(titles, (QStringList{"&File", "&Settings", "&View", "&Line", "&Help"}));
+    EXPECT_EQ(titles, (QStringList{"&File", "&Settings", "&View", "&Line", "&Transfer", "&Help"}));
     QStringList items;
     for (QAction* a : Form->View1->actions())
         items << a->text();
