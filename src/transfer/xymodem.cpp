@@ -458,6 +458,11 @@ public:
         case TStep::HeaderPoke:
             Fail(Label() + "the receiver did not ask for the data after the header");
             return;
+        case TStep::Final:
+            // Every file was acknowledged; some receivers end after the empty header and their exit
+            // flushes the line, losing its ACK. Waiting out the tries would fail a finished batch.
+            Finish(TState::Done, {});
+            return;
         default: Resend("timeout");
         }
     }
@@ -496,10 +501,15 @@ private:
             return;
         default:
             if (!FOut.empty() || FArmOnDrain) return; // an answer before our block is out is stale
-            if (C == ACK)
+            if (C == ACK) {
                 Acked(Now);
-            else if (C == NAK)
+            } else if (C == NAK) {
                 Resend("NAK");
+            } else if (FStep == TStep::Final && C != POKE_CRC && C != CAN) {
+                // The device's own output after the batch (its prompt): the receiver has ended.
+                Finish(TState::Done, {});
+                FTrailing += C;
+            }
             // 'C' and anything else while an answer is due: a poke sent before our block arrived.
         }
     }
