@@ -11,5 +11,6 @@ add_library(transfer STATIC
     ${CMAKE_CURRENT_LIST_DIR}/zmodem_frames.cpp
     ${CMAKE_CURRENT_LIST_DIR}/zmodem_frames.h
     ${CMAKE_CURRENT_LIST_DIR}/zmodem_receive.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/zmodem_send.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/zmodem_send.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/zmodem_side.h)
 target_include_directories(transfer PUBLIC ${CMAKE_SOURCE_DIR}/src)

@@ -6,6 +6,7 @@
 
 #include "transfer/zmodem.h"
 #include "transfer/zmodem_frames.h"
+#include "transfer/zmodem_side.h"
 
 namespace qorvel::transfer {
 namespace {
@@ -17,7 +18,7 @@ constexpr TMillis kEofGrace = 2000; // a ZEOF past our offset: our ZRPOS may hav
 constexpr TMillis kOoWait = 1000;   // the sender's "OO" after our ZFIN
 constexpr std::uint32_t kMaxTries = 10;
 
-class TZmodemReceiver final : public TTransfer {
+class TZmodemReceiver final : public TZmodemSide {
 public:
     TZmodemReceiver(THost& Host, TMillis Now) : FHost(Host) {
         SendZrinit();
@@ -41,11 +42,7 @@ public:
             i += FReader.Feed(Bytes.substr(i), event);
             Handle(event, Now);
         }
-        // After a clean end the rest is the device's again; after an abort it is protocol debris.
-        if (FPhase == TPhase::Ended && FFinal == TState::Done) {
-            i += FReader.SkipHeaderEnd(Bytes.substr(i));
-            FTrailing.append(Bytes.substr(i));
-        }
+        KeepTrailing(Bytes.substr(std::min(i, Bytes.size())));
     }
 
     void Output(std::string& Out, std::size_t Room, TMillis Now) override {
@@ -78,22 +75,6 @@ public:
         }
     }
 
-    TMillis Deadline() const override { return FPhase == TPhase::Ended ? kNoDeadline : FDeadline; }
-
-    void Cancel(TMillis) override {
-        if (FPhase == TPhase::Ended) return;
-        FOut.resize(FOutPos);
-        FOut += kAbort;
-        End(TState::Cancelled, "Cancelled by the operator");
-    }
-
-    TState State() const override {
-        return FPhase == TPhase::Ended && FOutPos == FOut.size() ? FFinal : TState::Running;
-    }
-    const TProgress& Progress() const override { return FProgress; }
-    const std::string& Error() const override { return FError; }
-    std::string TakeTrailing() override { return std::exchange(FTrailing, {}); }
-
 private:
     enum class TPhase { Waiting, Receiving, Finishing, Ended };
 
@@ -123,7 +104,9 @@ private:
         Queue(ZRPOS, static_cast<std::uint32_t>(FOffset));
     }
 
-    void End(TState State, std::string Error) {
+    bool Ended() const override { return FPhase == TPhase::Ended; }
+
+    void End(TState State, std::string Error) override {
         if (FPhase == TPhase::Receiving) FHost.EndFile(false);
         if (State == TState::Failed) FOut += kAbort; // the sender stops too, not streaming into a shell
         FPhase = TPhase::Ended;
@@ -271,20 +254,12 @@ private:
     }
 
     THost& FHost;
-    TReader FReader;
     TPhase FPhase = TPhase::Waiting;
-    TState FFinal = TState::Running;
     std::uint8_t FDataFor = 0;
     std::uint64_t FOffset = 0;
     std::uint64_t FSkip = 0;
     std::uint32_t FTries = 0;
     int FOCount = 0;
-    std::string FOut;
-    std::size_t FOutPos = 0;
-    TMillis FDeadline = kNoDeadline;
-    TProgress FProgress;
-    std::string FError;
-    std::string FTrailing;
 };
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include "transfer/zmodem.h"
 #include "transfer/zmodem_frames.h"
+#include "transfer/zmodem_side.h"
 
 namespace qorvel::transfer {
 namespace {
@@ -25,7 +26,7 @@ constexpr std::uint64_t kMinWindow = 32768;
 constexpr std::uint64_t kMaxWindow = 1 << 20;
 constexpr std::size_t kCleanBlocksToGrow = 32; // a clean stretch of this many subpackets doubles them
 
-class TZmodemSender final : public TTransfer {
+class TZmodemSender final : public TZmodemSide {
 public:
     TZmodemSender(THost& Host, TMillis Now) : FHost(Host), FCount(Host.SendCount()), FBuffer(kMaxSubpacket) {
         FProgress.FileCount = FCount;
@@ -41,11 +42,7 @@ public:
             i += FReader.Feed(Bytes.substr(i), event);
             Handle(event, Now);
         }
-        // After a clean end the rest is the device's again; after an abort it is protocol debris.
-        if (FPhase == TPhase::Ended && FFinal == TState::Done) {
-            i += FReader.SkipHeaderEnd(Bytes.substr(i));
-            FTrailing.append(Bytes.substr(i));
-        }
+        KeepTrailing(Bytes.substr(std::min(i, Bytes.size())));
     }
 
     void Output(std::string& Out, std::size_t Room, TMillis Now) override {
@@ -104,26 +101,12 @@ public:
         }
     }
 
-    TMillis Deadline() const override { return FPhase == TPhase::Ended ? kNoDeadline : FDeadline; }
-
-    void Cancel(TMillis) override {
-        if (FPhase == TPhase::Ended) return;
-        FOut.resize(FOutPos);
-        FOut += kAbort;
-        End(TState::Cancelled, "Cancelled by the operator");
-    }
-
-    TState State() const override {
-        return FPhase == TPhase::Ended && FOutPos == FOut.size() ? FFinal : TState::Running;
-    }
-    const TProgress& Progress() const override { return FProgress; }
-    const std::string& Error() const override { return FError; }
-    std::string TakeTrailing() override { return std::exchange(FTrailing, {}); }
-
 private:
     enum class TPhase { Init, FileOffer, Streaming, AckWait, EofWait, FinWait, Ended };
 
-    void End(TState State, std::string Error) {
+    bool Ended() const override { return FPhase == TPhase::Ended; }
+
+    void End(TState State, std::string Error) override {
         FPhase = TPhase::Ended;
         FFinal = State;
         FError = std::move(Error);
@@ -326,10 +309,8 @@ private:
     THost& FHost;
     const std::size_t FCount;
     std::vector<char> FBuffer;
-    TReader FReader;
     TEscaper FEscaper;
     TPhase FPhase = TPhase::Init;
-    TState FFinal = TState::Running;
     bool FCrc32 = false;
     std::size_t FWindow = 0; // the receiver's buffer; 0 = it takes a full stream
     std::size_t FIndex = 0;
@@ -345,12 +326,6 @@ private:
     std::size_t FClean = 0;
     std::uint32_t FTries = 0;
     std::uint32_t FStalls = 0;
-    std::string FOut;
-    std::size_t FOutPos = 0;
-    TMillis FDeadline = kNoDeadline;
-    TProgress FProgress;
-    std::string FError;
-    std::string FTrailing;
 };
 
 } // namespace
