@@ -1,5 +1,6 @@
 // The X/YMODEM engines as scripted exchanges on a fake clock, the YMODEM header's parsing, and the
 // file host's naming rules on a real folder.
+#include "memory_host.h"
 #include "peer_util.h"
 #include "transfer/crc.h"
 #include "transfer/file_host.h"
@@ -12,27 +13,7 @@
 namespace qorvel::transfer {
 namespace {
 
-struct TMemHost : THost {
-    std::string Send;     // the one file offered
-    std::string Got, Log; // bytes written; "B<name>" "E1"/"E0" per call
-    std::size_t SendCount() const override { return 1; }
-    TFileInfo SendInfo(std::size_t) const override { return {"f.bin", Send.size(), 0, 0644}; }
-    std::ptrdiff_t ReadFile(std::size_t, std::uint64_t Offset, char* Buffer, std::size_t Count,
-                            std::string&) override {
-        const std::string part = Send.substr(std::min<std::size_t>(Offset, Send.size()), Count);
-        std::copy(part.begin(), part.end(), Buffer);
-        return static_cast<std::ptrdiff_t>(part.size());
-    }
-    bool BeginFile(const TFileInfo& Info, std::uint64_t&, std::string&) override {
-        Log += "B" + Info.Name;
-        return true;
-    }
-    bool WriteFile(std::string_view Data, std::string&) override {
-        Got += Data;
-        return true;
-    }
-    void EndFile(bool Complete) override { Log += Complete ? "E1" : "E0"; }
-};
+using test::TMemoryHost;
 
 std::string Blk(std::uint8_t Number, std::string Data, bool Corrupt = false) {
     Data.resize(Data.size() > 128 ? 1024 : 128, Number == 0 ? '\0' : '\x1A');
@@ -96,8 +77,8 @@ TEST(Xymodem, ScriptedExchanges) {
     // clang-format on
     for (const TScript& s : scripts) {
         SCOPED_TRACE(s.Name);
-        TMemHost host;
-        host.Send = kData;
+        TMemoryHost host;
+        host.Files = {kData};
         auto t = s.Sender ? MakeXymodemSender(s.Protocol, host, 0) : MakeXymodemReceiver(s.Protocol, host, 0);
         for (std::size_t i = 0; i < s.Steps.size(); ++i) {
             const std::string out = Drive(*t, s.Steps[i]);
@@ -106,15 +87,15 @@ TEST(Xymodem, ScriptedExchanges) {
         EXPECT_EQ(t->State(), s.End);
         EXPECT_NE(t->Error().find(s.Error), std::string::npos) << t->Error();
         if (s.Name[0] == 'Y' && !s.Sender) {
-            EXPECT_EQ(host.Got + host.Log, "abcBn.txtE1");
+            EXPECT_EQ(host.Received + host.Log, "abcBn.txtE1");
         } else if (s.Name[0] == 'd') {
-            EXPECT_EQ(host.Got, Blk(1, "a").substr(3, 128) + Blk(2, "b").substr(3, 128)); // padding kept
+            EXPECT_EQ(host.Received, Blk(1, "a").substr(3, 128) + Blk(2, "b").substr(3, 128)); // padding kept
         }
     }
 }
 
 TEST(Xymodem, TenBadBlocksEndTheTransfer) {
-    TMemHost host;
+    TMemoryHost host;
     auto t = MakeXymodemReceiver(TProtocol::XmodemCrc, host, 0);
     std::string out;
     for (TMillis now = 10; now < 10000; now += 600) {
@@ -128,7 +109,7 @@ TEST(Xymodem, TenBadBlocksEndTheTransfer) {
 }
 
 TEST(Xymodem, CancelSendsCansThenEnds) {
-    TMemHost host;
+    TMemoryHost host;
     auto t = MakeXymodemReceiver(TProtocol::Ymodem, host, 0);
     t->Cancel(5);
     EXPECT_EQ(t->State(), TState::Running); // until the CANs are taken
