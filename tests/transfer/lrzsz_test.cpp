@@ -12,6 +12,9 @@
 namespace qorvel::test {
 namespace {
 
+using TArgs = std::vector<std::string>;
+using TFiles = std::vector<std::pair<std::string, std::string>>;
+
 const std::size_t kSizes[] = {0, 1, 127, 128, 129, 1023, 1024, 1025};
 
 std::string AllByteValues() {
@@ -22,8 +25,8 @@ std::string AllByteValues() {
 }
 
 // The sent files: the edge sizes, all 256 values, and optionally 1 MiB of noise.
-std::vector<std::pair<std::string, std::string>> Payloads(bool Large) {
-    std::vector<std::pair<std::string, std::string>> files;
+TFiles Payloads(bool Large) {
+    TFiles files;
     for (const std::size_t size : kSizes)
         files.emplace_back("f" + std::to_string(size) + ".bin", RandomBytes(size, size));
     files.emplace_back("all256.bin", AllByteValues());
@@ -48,8 +51,20 @@ int Retries(const std::string& Report) {
 struct TRow {
     std::string Name;
     TPeerRun Run;
-    std::vector<std::pair<std::string, std::string>> Files;
+    TFiles Files;
 };
+
+// A row sending Files (written into Source) with Protocol, lrzsz running Lrzsz on the other end.
+TRow Row(std::string Name, const std::string& Source, const char* Protocol, bool OursSends, TArgs Lrzsz,
+         TFiles Files) {
+    TRow row{std::move(Name), {}, std::move(Files)};
+    row.Run.Protocol = Protocol;
+    row.Run.OursSends = OursSends;
+    row.Run.Lrzsz = std::move(Lrzsz);
+    for (const auto& file : row.Files)
+        row.Run.Files.push_back(WriteFile(Source, file.first, file.second));
+    return row;
+}
 
 // Runs the rows a few at a time: most of a row's time is the peers' fixed waits, not work.
 std::vector<TPeerResult> RunAll(const std::vector<TRow>& Rows) {
@@ -80,47 +95,25 @@ TEST(LrzszPeer, EveryFlavourBothWaysAtTheBlockEdges) {
     // lrzsz's default 128-byte ones. rb takes two seconds per file, so its batch is split.
     const auto payloads = Payloads(true);
     for (const auto& [oursSends, lrzsz, first, last] :
-         std::vector<std::tuple<bool, std::vector<std::string>, std::size_t, std::size_t>>{
-             {true, {"rb", "-q"}, 0, 3},
-             {true, {"rb", "-q"}, 3, 6},
-             {true, {"rb", "-q"}, 6, 10},
-             {false, {"sb", "-q", "-k"}, 0, 10},
-             {false, {"sb", "-q"}, 0, 9}}) {
-        TRow row{std::string("ymodem batch ") + (oursSends ? "to " : "from ") + lrzsz[0] +
-                     (lrzsz.size() > 2 ? " -k" : "") + " from file " + std::to_string(first),
-                 {},
-                 {payloads.begin() + first, payloads.begin() + last}};
-        row.Run.Protocol = "ymodem";
-        row.Run.OursSends = oursSends;
-        row.Run.Lrzsz = lrzsz;
-        row.Run.TimeoutMs = 120000; // 1 MiB of stop-and-wait on a busy machine
-        for (const auto& file : row.Files)
-            row.Run.Files.push_back(WriteFile(source, file.first, file.second));
-        rows.push_back(row);
+         std::vector<std::tuple<bool, TArgs, int, int>>{{true, {"rb", "-q"}, 0, 3},
+                                                        {true, {"rb", "-q"}, 3, 6},
+                                                        {true, {"rb", "-q"}, 6, 10},
+                                                        {false, {"sb", "-q", "-k"}, 0, 10},
+                                                        {false, {"sb", "-q"}, 0, 9}}) {
+        rows.push_back(
+            Row("ymodem " + lrzsz[0] + (lrzsz.size() > 2 ? " -k" : "") + " file " + std::to_string(first),
+                source, "ymodem", oursSends, lrzsz, {payloads.begin() + first, payloads.begin() + last}));
+        rows.back().Run.TimeoutMs = 120000; // 1 MiB of stop-and-wait on a busy machine
     }
     // ZMODEM: every payload in one batch each way.
-    for (const bool oursSends : {true, false}) {
-        TRow row{oursSends ? "zmodem batch to rz" : "zmodem batch from sz", {}, payloads};
-        row.Run.Protocol = "zmodem";
-        row.Run.OursSends = oursSends;
-        row.Run.Lrzsz =
-            oursSends ? std::vector<std::string>{"rz", "-q", "-y"} : std::vector<std::string>{"sz", "-q"};
-        for (const auto& file : row.Files)
-            row.Run.Files.push_back(WriteFile(source, file.first, file.second));
-        rows.push_back(row);
-    }
+    rows.push_back(Row("zmodem batch to rz", source, "zmodem", true, {"rz", "-q", "-y"}, payloads));
+    rows.push_back(Row("zmodem batch from sz", source, "zmodem", false, {"sz", "-q"}, payloads));
     for (const TFlavour& f : flavours)
         for (const bool oursSends : {true, false})
-            for (const auto& file : Payloads(false)) {
-                TRow row{std::string(f.Protocol) + (oursSends ? " to " : " from ") + "lrzsz, " + file.first,
-                         {},
-                         {file}};
-                row.Run.Protocol = f.Protocol;
-                row.Run.OursSends = oursSends;
-                row.Run.Lrzsz = oursSends ? f.TheyReceive : f.TheySend;
-                row.Run.Files = {WriteFile(source, file.first, file.second)};
-                rows.push_back(row);
-            }
+            for (const auto& file : Payloads(false))
+                rows.push_back(
+                    Row(std::string(f.Protocol) + (oursSends ? " to lrzsz, " : " from lrzsz, ") + file.first,
+                        source, f.Protocol, oursSends, oursSends ? f.TheyReceive : f.TheySend, {file}));
 
     const std::vector<TPeerResult> results = RunAll(rows);
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -147,28 +140,15 @@ TEST(LrzszPeer, EveryFlavourBothWaysAtTheBlockEdges) {
 
 TEST(LrzszPeer, YmodemOverABadLineArrivesExact) {
     const std::string source = TempFolder();
-    const std::string data = RandomBytes(100000, 11);
-    const std::string path = WriteFile(source, "noisy.bin", data);
-    std::vector<TRow> rows;
-    for (const bool oursSends : {true, false}) {
-        TRow row{oursSends ? "ours to rb" : "sb -k to ours", {}, {}};
-        row.Run.Protocol = "ymodem";
-        row.Run.OursSends = oursSends;
-        row.Run.Lrzsz =
-            oursSends ? std::vector<std::string>{"rb", "-q"} : std::vector<std::string>{"sb", "-q", "-k"};
-        row.Run.Files = {path};
+    const TFiles noisy = {{"noisy.bin", RandomBytes(100000, 11)}};
+    std::vector<TRow> rows = {Row("ours to rb", source, "ymodem", true, {"rb", "-q"}, noisy),
+                              Row("sb -k to ours", source, "ymodem", false, {"sb", "-q", "-k"}, noisy),
+                              Row("ours to rz", source, "zmodem", true, {"rz", "-q", "-y"}, noisy),
+                              Row("sz to ours", source, "zmodem", false, {"sz", "-q"}, noisy)};
+    for (TRow& row : rows) {
         // About one fault in 5000 bytes, a third of each kind, and one 3 s stall.
-        row.Run.Faults = {15000, 15000, 15000, 30000, 3000, oursSends ? 5u : 6u};
+        row.Run.Faults = {15000, 15000, 15000, 30000, row.Run.OursSends ? 5u : 6u};
         row.Run.TimeoutMs = 150000;
-        rows.push_back(row);
-    }
-    for (const bool oursSends : {true, false}) { // the same line for ZMODEM
-        TRow row = rows[oursSends ? 0 : 1];
-        row.Name = oursSends ? "ours to rz" : "sz to ours";
-        row.Run.Protocol = "zmodem";
-        row.Run.Lrzsz =
-            oursSends ? std::vector<std::string>{"rz", "-q", "-y"} : std::vector<std::string>{"sz", "-q"};
-        rows.push_back(row);
     }
     const std::vector<TPeerResult> results = RunAll(rows);
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -178,67 +158,43 @@ TEST(LrzszPeer, YmodemOverABadLineArrivesExact) {
         EXPECT_GT(r.FaultsMade, 0u);
         EXPECT_EQ(r.OursExit, 0);
         EXPECT_EQ(r.TheirsExit, 0);
-        EXPECT_EQ(FolderFiles(r.Folder)["noisy.bin"], data);
+        EXPECT_EQ(FolderFiles(r.Folder)["noisy.bin"], noisy[0].second);
         EXPECT_GT(Retries(r.OursReport), 0);
     }
 }
 
 TEST(LrzszPeer, CancelsAndSilentPeersEndCleanly) {
     const std::string source = TempFolder();
-    const std::string path = WriteFile(source, "big.bin", RandomBytes(4 << 20, 3));
+    const TFiles big = {{"big.bin", RandomBytes(4 << 20, 3)}};
     struct TCase {
         const char* Name;
+        const char* Protocol;
         bool OursSends;
-        std::vector<std::string> Lrzsz;
-        bool InterruptOurs, InterruptTheirs, StartLrzsz;
+        TArgs Lrzsz; // empty: no peer starts
+        bool InterruptOurs, InterruptTheirs;
         const char* Expect; // in our report
-        const char* Protocol = "ymodem";
     };
+    // clang-format off
     const TCase cases[] = {
-        {"we cancel sending", true, {"rb", "-q"}, true, false, true, "Cancelled by the operator"},
-        {"we cancel receiving", false, {"sb", "-q", "-k"}, true, false, true, "Cancelled by the operator"},
-        {"sb interrupted", false, {"sb", "-q", "-k"}, false, true, true, "Cancelled by the device"},
-        {"rb interrupted", true, {"rb", "-q"}, false, true, true, "Cancelled by the device"},
-        {"no sender", false, {}, false, false, false, "The sender did not start (no block in 2 s)"},
-        {"no receiver", true, {}, false, false, false, "The receiver did not start (no 'C' in 2 s)"},
-        {"zmodem: we cancel sending",
-         true,
-         {"rz", "-q", "-y"},
-         true,
-         false,
-         true,
-         "Cancelled by the operator",
-         "zmodem"},
-        {"zmodem: we cancel receiving",
-         false,
-         {"sz", "-q"},
-         true,
-         false,
-         true,
-         "Cancelled by the operator",
-         "zmodem"},
-        {"zmodem: rz interrupted",
-         true,
-         {"rz", "-q", "-y"},
-         false,
-         true,
-         true,
-         "Cancelled by the device",
-         "zmodem"},
+        {"we cancel sending", "ymodem", true, {"rb", "-q"}, true, false, "Cancelled by the operator"},
+        {"we cancel receiving", "ymodem", false, {"sb", "-q", "-k"}, true, false, "Cancelled by the operator"},
+        {"sb interrupted", "ymodem", false, {"sb", "-q", "-k"}, false, true, "Cancelled by the device"},
+        {"rb interrupted", "ymodem", true, {"rb", "-q"}, false, true, "Cancelled by the device"},
+        {"no sender", "ymodem", false, {}, false, false, "The sender did not start (no block in 2 s)"},
+        {"no receiver", "ymodem", true, {}, false, false, "The receiver did not start (no 'C' in 2 s)"},
+        {"zmodem: we cancel sending", "zmodem", true, {"rz", "-q", "-y"}, true, false, "Cancelled by the operator"},
+        {"zmodem: we cancel receiving", "zmodem", false, {"sz", "-q"}, true, false, "Cancelled by the operator"},
+        {"zmodem: rz interrupted", "zmodem", true, {"rz", "-q", "-y"}, false, true, "Cancelled by the device"},
     };
+    // clang-format on
     std::vector<TRow> rows;
     for (const TCase& c : cases) {
-        TRow row{c.Name, {}, {}};
-        row.Run.Protocol = c.Protocol;
-        row.Run.OursSends = c.OursSends;
-        row.Run.Lrzsz = c.Lrzsz;
-        row.Run.Files = {path};
-        row.Run.StartLrzsz = c.StartLrzsz;
-        if (!c.StartLrzsz) row.Run.XferOptions = {"--start-timeout", "2"};
-        row.Run.InterruptOursAtByte = c.InterruptOurs ? 200000 : 0;
-        row.Run.InterruptTheirsAtByte = c.InterruptTheirs ? 200000 : 0;
-        row.Run.TimeoutMs = 60000;
-        rows.push_back(row);
+        rows.push_back(Row(c.Name, source, c.Protocol, c.OursSends, c.Lrzsz, big));
+        TPeerRun& run = rows.back().Run;
+        run.StartLrzsz = !c.Lrzsz.empty();
+        if (!run.StartLrzsz) run.XferOptions = {"--start-timeout", "2"};
+        run.InterruptOursAtByte = c.InterruptOurs ? 200000 : 0;
+        run.InterruptTheirsAtByte = c.InterruptTheirs ? 200000 : 0;
     }
     const std::vector<TPeerResult> results = RunAll(rows);
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -247,11 +203,11 @@ TEST(LrzszPeer, CancelsAndSilentPeersEndCleanly) {
         EXPECT_FALSE(r.TimedOut); // both ends stopped on their own
         EXPECT_EQ(r.OursExit, 1);
         EXPECT_NE(r.OursReport.find(cases[i].Expect), std::string::npos);
-        if (cases[i].StartLrzsz) {
+        if (rows[i].Run.StartLrzsz) {
             EXPECT_NE(r.TheirsExit, 0);
         }
         // A file cut short stays on disk, named as such, and is never the whole file.
-        if (!cases[i].OursSends && cases[i].StartLrzsz) {
+        if (!cases[i].OursSends && rows[i].Run.StartLrzsz) {
             EXPECT_NE(r.OursReport.find("partial file kept"), std::string::npos);
             EXPECT_LT(FolderFiles(r.Folder)["big.bin"].size(), 4u << 20);
         }

@@ -5,9 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <deque>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -15,9 +13,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <random>
-#include <sstream>
 #include <stdexcept>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -78,7 +74,6 @@ public:
         FStop = true;
         if (FThread.joinable()) FThread.join();
     }
-    std::uint64_t Relayed() const { return FRelayed; }
     std::uint32_t Faults() const { return FMade; }
 
 private:
@@ -149,7 +144,7 @@ private:
                     FRelayed += bytes.size();
                     if (FFaults.StallAtByte && !FStalled && FRelayed >= FFaults.StallAtByte) {
                         FStalled = true;
-                        std::this_thread::sleep_for(std::chrono::milliseconds(FFaults.StallMs));
+                        std::this_thread::sleep_for(std::chrono::seconds(3));
                     }
                     if (FOursAt && FRelayed >= FOursAt && FOurs > 0) {
                         kill(FOurs, SIGINT);
@@ -175,18 +170,6 @@ private:
     std::atomic<std::uint32_t> FMade{0};
     bool FStalled = false;
 };
-
-std::vector<char*> Argv(std::vector<std::string>& Args) {
-    std::vector<char*> argv;
-    for (std::string& a : Args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    return argv;
-}
-
-int ExitOf(int Status) {
-    return WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
-}
 
 } // namespace
 
@@ -223,22 +206,46 @@ std::string WriteFile(const std::string& Folder, const std::string& Name, const 
 
 std::string ReadWhole(const std::string& Path) {
     std::ifstream in(Path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::map<std::string, std::string> FolderFiles(const std::string& Folder) {
     std::map<std::string, std::string> files;
-    if (DIR* dir = opendir(Folder.c_str())) {
-        while (const dirent* entry = readdir(dir)) {
-            const std::string path = Folder + "/" + entry->d_name;
-            struct stat st {};
-            if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) files[entry->d_name] = ReadWhole(path);
-        }
-        closedir(dir);
-    }
+    std::error_code error; // no folder: no files
+    for (const auto& entry : std::filesystem::directory_iterator(Folder, error))
+        if (std::filesystem::is_regular_file(entry.symlink_status()))
+            files[entry.path().filename().string()] = ReadWhole(entry.path());
     return files;
+}
+
+pid_t Spawn(std::vector<std::string> Argv, int In, int Out, const std::string& Folder,
+            const std::string& ErrorFile) {
+    std::vector<char*> argv; // made before the fork: the child of a threaded process must not allocate
+    for (std::string& a : Argv)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    if (In >= 0) setsid(); // a program on a line has a session of its own, as on a board
+    if (In >= 0) dup2(In, 0);
+    if (Out >= 0) dup2(Out, 1);
+    dup2(open(ErrorFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), 2);
+    if (chdir(Folder.c_str()) != 0) _exit(126);
+    execvp(argv[0], argv.data());
+    _exit(127);
+}
+
+int WaitExit(pid_t Pid, TClock::time_point Deadline) {
+    int status = 0;
+    while (waitpid(Pid, &status, WNOHANG) != Pid) {
+        if (TClock::now() > Deadline) {
+            kill(Pid, SIGKILL);
+            waitpid(Pid, nullptr, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 TPeerResult RunPeer(const TPeerRun& Run) {
@@ -248,90 +255,44 @@ TPeerResult RunPeer(const TPeerRun& Run) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     const std::string report = result.Folder + ".report";
-    const auto start = TClock::now();
+    const bool xmodem = Run.Protocol.rfind("xmodem", 0) == 0;
 
     std::vector<std::string> xfer = {
         QORVEL_XFER_PATH, Run.OursSends ? "send" : "receive", "-p", Run.Protocol, "--port", ours.Name,
         "--quiet"};
     xfer.insert(xfer.end(), Run.XferOptions.begin(), Run.XferOptions.end());
-    if (Run.OursSends) {
+    if (Run.OursSends)
         xfer.insert(xfer.end(), Run.Files.begin(), Run.Files.end());
-    } else {
+    else
         xfer.insert(xfer.end(), {"--folder", result.Folder});
-        if (Run.Protocol.rfind("xmodem", 0) == 0) xfer.insert(xfer.end(), {"--name", Run.XmodemName});
-    }
+    if (!Run.OursSends && xmodem) xfer.insert(xfer.end(), {"--name", "out.bin"});
     // Our side first: a port opened after the receiver's first 'C' would lose it to the purge at open.
-    const pid_t oursPid = fork();
-    if (oursPid == 0) {
-        const int err = open(report.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(err, 2);
-        auto argv = Argv(xfer);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    unlink(report.c_str());
+    const pid_t oursPid = Spawn(xfer, -1, -1, result.Folder, report);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
     std::vector<std::string> lrzsz = Run.Lrzsz;
-    if (!Run.OursSends)
-        lrzsz.insert(lrzsz.end(), Run.Files.begin(), Run.Files.end());
-    else if (Run.Protocol.rfind("xmodem", 0) == 0)
-        lrzsz.push_back(Run.XmodemName);
-    pid_t theirsPid = -1;
-    if (Run.StartLrzsz) {
-        theirsPid = fork();
-        if (theirsPid == 0) {
-            // lrzsz reads the pty and writes into a pipe: its flush after the last ACK would drop
-            // that ACK from a pty before the relay read it.
-            setsid();
-            dup2(theirs.Slave, 0);
-            dup2(pipeFds[1], 1);
-            // QORVEL_LRZSZ_LOG=FILE keeps lrzsz's messages (add -vv to its command line) for debugging.
-            const char* log = std::getenv("QORVEL_LRZSZ_LOG");
-            const int err = open(log ? log : "/dev/null", O_WRONLY | O_CREAT | O_APPEND, 0644);
-            dup2(err, 2);
-            if (chdir(result.Folder.c_str()) != 0) _exit(127);
-            auto argv = Argv(lrzsz);
-            execvp(argv[0], argv.data());
-            _exit(127);
-        }
-    }
+    if (!Run.OursSends) lrzsz.insert(lrzsz.end(), Run.Files.begin(), Run.Files.end());
+    if (Run.OursSends && xmodem) lrzsz.push_back("out.bin");
+    // lrzsz reads the pty and writes into a pipe: its flush after the last ACK would drop that ACK
+    // from a pty before the relay read it. QORVEL_LRZSZ_LOG=FILE keeps its messages (add -vv).
+    const char* log = std::getenv("QORVEL_LRZSZ_LOG");
+    const pid_t theirsPid =
+        Run.StartLrzsz ? Spawn(lrzsz, theirs.Slave, pipeFds[1], result.Folder, log ? log : "/dev/null") : -1;
     close(pipeFds[1]);
     TRelay relay(Run.Faults, Run.InterruptOursAtByte, Run.InterruptTheirsAtByte);
     relay.Add(pipeFds[0], ours.Master);
     relay.Add(ours.Master, theirs.Master);
     relay.Start(oursPid, theirsPid);
 
-    const auto deadline = start + std::chrono::milliseconds(Run.TimeoutMs);
-    int oursStatus = -1, theirsStatus = -1;
-    bool oursDone = false, theirsDone = theirsPid < 0;
-    while (!(oursDone && theirsDone)) {
-        int status;
-        if (!oursDone && waitpid(oursPid, &status, WNOHANG) == oursPid) {
-            oursDone = true;
-            oursStatus = status;
-        }
-        if (!theirsDone && waitpid(theirsPid, &status, WNOHANG) == theirsPid) {
-            theirsDone = true;
-            theirsStatus = status;
-        }
-        // lrzsz is not waited for long once our side gave up: it may wait for a peer that is gone.
-        if (TClock::now() > deadline) {
-            result.TimedOut = true;
-            if (!oursDone) kill(oursPid, SIGKILL), waitpid(oursPid, &oursStatus, 0);
-            if (!theirsDone) kill(theirsPid, SIGKILL), waitpid(theirsPid, &theirsStatus, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    const auto deadline = TClock::now() + std::chrono::milliseconds(Run.TimeoutMs);
+    result.OursExit = WaitExit(oursPid, deadline);
+    if (theirsPid > 0) result.TheirsExit = WaitExit(theirsPid, deadline);
+    result.TimedOut = result.OursExit == -1 || (theirsPid > 0 && result.TheirsExit == -1);
     relay.Stop();
     close(pipeFds[0]);
-    result.Seconds = std::chrono::duration<double>(TClock::now() - start).count();
-    result.OursExit = oursStatus < 0 ? -1 : ExitOf(oursStatus);
-    result.TheirsExit = theirsStatus < 0 ? -1 : ExitOf(theirsStatus);
     result.OursReport = ReadWhole(report);
     unlink(report.c_str());
-    result.NotBuilt = result.OursExit == 3 && result.OursReport.find("is not built") != std::string::npos;
-    result.Relayed = relay.Relayed();
     result.FaultsMade = relay.Faults();
     return result;
 }

@@ -4,12 +4,13 @@
 //
 // To add a row: fill a TPeerRun (the qorvel-xfer protocol name, who sends, the lrzsz command
 // line without file names, the files), call RunPeer, then compare the received folder's
-// FolderFiles with what was sent. RunPeer appends the files to lrzsz's command line when it sends, and
-// XmodemName when it receives XMODEM. Rows for a protocol that is not built yet see
-// TPeerResult::NotBuilt.
+// FolderFiles with what was sent. RunPeer appends the files to lrzsz's command line when it sends,
+// and "out.bin" when it receives XMODEM; our side receives XMODEM under that name too.
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace qorvel::test {
@@ -18,8 +19,7 @@ struct TFaults {
     std::uint32_t DropOneIn = 0;      // each byte is dropped with chance 1/N (0: never)
     std::uint32_t DuplicateOneIn = 0; // ... sent twice
     std::uint32_t FlipOneIn = 0;      // ... has one bit flipped
-    std::uint64_t StallAtByte = 0;    // after this many relayed bytes the line stops for StallMs once
-    std::uint32_t StallMs = 3000;
+    std::uint64_t StallAtByte = 0;    // after this many relayed bytes the line stops for 3 s once
     std::uint32_t Seed = 1;
 };
 
@@ -28,7 +28,6 @@ struct TPeerRun {
     bool OursSends = true;                // qorvel-xfer sends and lrzsz receives, or the other way
     std::vector<std::string> Lrzsz;       // e.g. {"rb", "-q"}; files or the XMODEM name are appended
     std::vector<std::string> Files;       // paths of the files the sender sends
-    std::string XmodemName = "out.bin";   // the received file's name for XMODEM, both ways
     std::vector<std::string> XferOptions; // more qorvel-xfer options, e.g. {"--start-timeout", "2"}
     TFaults Faults;
     int TimeoutMs = 60000; // both ends are killed after this
@@ -39,18 +38,22 @@ struct TPeerRun {
 };
 
 struct TPeerResult {
-    bool NotBuilt = false; // qorvel-xfer has no engine for the protocol yet
     bool TimedOut = false;
     int OursExit = -1; // exit code, or 128 + signal
     int TheirsExit = -1;
     std::string OursReport; // what qorvel-xfer wrote to stderr
     std::string Folder;     // where the receiver wrote (a fresh folder per run)
-    std::uint64_t Relayed = 0;
     std::uint32_t FaultsMade = 0;
-    double Seconds = 0;
 };
 
 TPeerResult RunPeer(const TPeerRun& Run);
+
+// Starts Argv (found in PATH) in Folder with its standard input and output on In and Out (-1:
+// inherited) and its errors into ErrorFile.
+pid_t Spawn(std::vector<std::string> Argv, int In, int Out, const std::string& Folder,
+            const std::string& ErrorFile = "/dev/null");
+// The exit code, or 128 + the signal; -1 when it had to be killed at Deadline.
+int WaitExit(pid_t Pid, std::chrono::steady_clock::time_point Deadline);
 
 // Test data and checks.
 std::string TempFolder();

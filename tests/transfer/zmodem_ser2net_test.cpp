@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "../platform/ser2net_helper.h"
@@ -11,37 +10,6 @@
 
 namespace qorvel::test {
 namespace {
-
-// Starts Argv in Folder with stdin and stdout on Fd (-1: inherited).
-pid_t Start(const std::vector<std::string>& Argv, int Fd, const std::string& Folder) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (Fd >= 0) {
-            dup2(Fd, 0);
-            dup2(Fd, 1);
-        }
-        if (chdir(Folder.c_str()) != 0) _exit(126);
-        std::vector<char*> args;
-        for (const std::string& arg : Argv)
-            args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-// The exit code, or -1 when killed after 60 s.
-int Wait(pid_t Pid) {
-    for (int i = 0; i < 600; ++i) {
-        int status = 0;
-        if (waitpid(Pid, &status, WNOHANG) == Pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        usleep(100000);
-    }
-    kill(Pid, SIGKILL);
-    waitpid(Pid, nullptr, 0);
-    return -1;
-}
 
 TEST(ZmodemSer2net, EveryByteValueBothWaysThroughRfc2217) {
     std::string all;
@@ -56,17 +24,16 @@ TEST(ZmodemSer2net, EveryByteValueBothWaysThroughRfc2217) {
         ASSERT_TRUE(server.Start());
         const std::string from = TempFolder(), to = TempFolder();
         const std::string path = WriteFile(from, "all.bin", all);
-        const pid_t theirs = Start(oursSends ? std::vector<std::string>{"rz", "-q", "-y"}
-                                             : std::vector<std::string>{"sz", "-q", path},
-                                   device, to);
-        const pid_t ours =
-            Start(oursSends ? std::vector<std::string>{QORVEL_XFER_PATH, "send", "-p", "zmodem", "--port",
-                                                       server.Url(), "--quiet", path}
-                            : std::vector<std::string>{QORVEL_XFER_PATH, "receive", "-p", "zmodem", "--port",
-                                                       server.Url(), "--quiet", "--folder", to},
-                  -1, to);
-        EXPECT_EQ(Wait(ours), 0);
-        EXPECT_EQ(Wait(theirs), 0);
+        using TArgs = std::vector<std::string>;
+        const pid_t theirs =
+            Spawn(oursSends ? TArgs{"rz", "-q", "-y"} : TArgs{"sz", "-q", path}, device, device, to);
+        TArgs xfer{QORVEL_XFER_PATH, "receive", "-p",       "zmodem", "--port",
+                   server.Url(),     "--quiet", "--folder", to};
+        if (oursSends) xfer[1] = "send", xfer.push_back(path);
+        const pid_t ours = Spawn(xfer, -1, -1, to, "/dev/stderr");
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        EXPECT_EQ(WaitExit(ours, deadline), 0);
+        EXPECT_EQ(WaitExit(theirs, deadline), 0);
         EXPECT_TRUE(ReadWhole(to + "/all.bin") == all);
         close(device);
     }
