@@ -11,10 +11,8 @@
 #include <QUrl>
 #include <arpa/inet.h>
 #include <csignal>
-#include <fstream>
 #include <poll.h>
 #include <pty.h>
-#include <random>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,6 +25,7 @@
 #include "serial/xcomm.h"
 
 #include "app_test_util.h"
+#include "peer_util.h"
 
 namespace qorvel {
 namespace {
@@ -106,21 +105,10 @@ private:
     std::string FName;
 };
 
-std::string Pseudorandom(std::size_t Size, unsigned Seed) {
-    std::mt19937 random(Seed);
-    std::string bytes(Size, '\0');
-    for (char& c : bytes)
-        c = char(random() & 0xFF);
-    return bytes;
-}
-
-void WriteBytes(const QString& Path, const std::string& Bytes) {
-    std::ofstream(Path.toStdString(), std::ios::binary) << Bytes;
-}
+using test::RandomBytes;
 
 std::string ReadBytes(const QString& Path) {
-    std::ifstream in(Path.toStdString(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return test::ReadWhole(Path.toStdString());
 }
 
 class TransferTest : public ::testing::Test {
@@ -149,8 +137,7 @@ protected:
         ASSERT_TRUE(Form->COM->Opened());
     }
     QString InFile(const QString& Name, const std::string& Bytes) {
-        WriteBytes(In.filePath(Name), Bytes);
-        return In.filePath(Name);
+        return QString::fromStdString(test::WriteFile(In.path().toStdString(), Name.toStdString(), Bytes));
     }
     bool Ended() {
         return WaitUntil([&] { return !Form->TransferRunning(); }, 60000);
@@ -180,7 +167,7 @@ TEST_F(TransferTest, SendsToTheDevicesReceiver) {
         SCOPED_TRACE(row.Command);
         Device dev;
         Connect(dev);
-        const std::string big = Pseudorandom(70000, 1), small = "hello\n";
+        const std::string big = RandomBytes(70000, 1), small = "hello\n";
         const QStringList files = {InFile("a.bin", big), InFile("b.txt", small)};
         QTemporaryDir device;
         dev.Run(std::string(row.Command) + "; printf 'after> '", device.path());
@@ -209,8 +196,8 @@ TEST_F(TransferTest, SendsToTheDevicesReceiver) {
 // for the folder and receives; an existing file is kept and the new one gets a suffix. XMODEM,
 // which no device starts, is received under the name given.
 TEST_F(TransferTest, ReceivesFromTheDevicesSender) {
-    const std::string data = Pseudorandom(5000, 2);
-    WriteBytes(In.filePath("fw.bin"), data);
+    const std::string data = RandomBytes(5000, 2);
+    InFile("fw.bin", data);
     const struct {
         bool Tcp;
         const char* Command;
@@ -225,7 +212,7 @@ TEST_F(TransferTest, ReceivesFromTheDevicesSender) {
         SCOPED_TRACE(row.Command + std::string(row.Tcp ? " over TCP" : ""));
         QTemporaryDir out;
         SaveIn = out.path();
-        WriteBytes(out.filePath("fw.bin"), "older");
+        test::WriteFile(out.path().toStdString(), "fw.bin", "older");
         Device dev(row.Tcp);
         Connect(dev);
         dev.Run(std::string("printf 'before '; ") + row.Command + "; printf 'after> '", In.path());
@@ -245,7 +232,7 @@ TEST_F(TransferTest, ReceivesFromTheDevicesSender) {
 // Cancel stops the device's sender, the partial file goes when the operator says so, and the
 // terminal carries on with what the device prints.
 TEST_F(TransferTest, CancelLeavesThePortConnected) {
-    WriteBytes(In.filePath("big.bin"), Pseudorandom(4 << 20, 3));
+    InFile("big.bin", RandomBytes(4 << 20, 3));
     Device dev;
     Connect(dev);
     dev.Run("sb big.bin; sleep 1; printf 'after> '", In.path());
