@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -24,13 +25,17 @@
 #include <csignal>
 #include <fstream>
 #include <functional>
+#include <regex>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 
 #include "app/application.h"
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/form3.h"
+#include "app/log_files.h"
 #include "app/open_failure.h"
 #include "app/string_grid.h"
 #include "emulvt/emul_vt.h"
@@ -823,6 +828,99 @@ TEST_F(Form1Test, LineMenuTimesBreakAndPulsesAndTheLampsFollowTheLines) {
         RunAsEvent(Form.get(), [&] { Form->SendBreak1->trigger(); });
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0].Text, "Send Break: not supported by this port.");
+}
+
+// ---- Log files
+
+std::string ReadLog(const QString& Name) {
+    std::ifstream in(Name.toStdString(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The file with every date and time as "T".
+std::string Undated(const std::string& File) {
+    return std::regex_replace(File, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"), "T");
+}
+
+TEST_F(Form1Test, LogFileAgreesWithSaveLogAcrossStartLossAndANewConnection) {
+    Settings.CheckBox2->setChecked(false);
+    test::CurrentFolder folder;
+    std::ofstream(folder.FilePath("COM1.log").toStdString()) << "old\r\n"; // appended to
+    Form->LogFiles->StartFile(folder.FilePath("%p.log"), "COM1");
+    Connect();
+    Receive(std::string_view("one\ntwo\0three\nopen", 19), 19);
+    Port->HangUp();
+    ASSERT_TRUE(WaitUntil([&] { return !Boxes.empty(); }));
+    Port = Api.AddPort("COM2");
+    Settings.SetComText("COM2");
+    Connect();
+    Receive("\nfour\n", 8);
+    Capture.Answers.push_back(folder.FilePath("saved.log"));
+    Form->Button9Click();
+    Form.reset();
+
+    EXPECT_EQ(ReadLog(folder.FilePath("saved.log")), "one\r\ntwothree\r\nopen\r\nfour\r\n");
+    // The same bytes between the markers; the loss marker ends the device's open line first.
+    EXPECT_EQ(
+        Undated(ReadLog(folder.FilePath("COM1.log"))),
+        "old\r\n--- log started T ---\r\n--- connected to COM1, 9600 8N1, T ---\r\none\r\ntwothree\r\nopen"
+        "\r\n--- connection lost: Input/output error, T ---\r\n--- connected to COM2, 9600 8N1, T ---\r\n"
+        "\r\nfour\r\n--- disconnected T ---\r\n");
+}
+
+TEST_F(Form1Test, EveryConnectionGetsItsOwnLogFile) {
+    Settings.CheckBox2->setChecked(false);
+    test::CurrentFolder folder;
+    Settings.CheckBox3->setChecked(true);
+    Settings.CheckBox5->setChecked(false);
+    Settings.Edit1->setText(folder.FilePath("logs"));
+    Settings.Edit2->setText(QStringLiteral("%p.log"));
+    for (const char* text : {"first\n", "second\n"}) {
+        Connect();
+        Receive(text, std::strlen(text) + 1);
+        Form->Button1Click();
+    }
+    Form.reset();
+    for (const auto& [file, text] : {std::pair{"logs/COM1.log", "first"}, {"logs/COM1 (2).log", "second"}}) {
+        EXPECT_EQ(Undated(ReadLog(folder.FilePath(file))), "--- connected to COM1, 9600 8N1, T ---\r\n" +
+                                                               std::string(text) +
+                                                               "\r\n--- disconnected T ---\r\n");
+        // A console's output can hold passwords.
+        EXPECT_EQ(QFile(folder.FilePath(file)).permissions() & 0x7077, QFile::ReadOwner | QFile::WriteOwner);
+    }
+}
+
+// A log file that cannot be made or written: one box, no file logging, the log text whole.
+TEST_F(Form1Test, AFailingLogFileShowsOneBoxAndTheLogTextKeepsEverything) {
+    Settings.CheckBox2->setChecked(false);
+    test::CurrentFolder folder;
+    // File, its size limit, the box.
+    const std::tuple<const char*, rlim_t, const char*> cases[] = {
+        {"missing/x.log", RLIM_INFINITY, "Cannot create the log file %1: Path not found."},
+        {"full.log", 4096, "Cannot write the log file %1: File too large."},
+    };
+    std::signal(SIGXFSZ, SIG_IGN);
+    Connect();
+    for (const auto& [file, sizeLimit, box] : cases) {
+        SCOPED_TRACE(file);
+        Boxes.clear();
+        Form->Button3Click();
+        const rlimit limit{sizeLimit, RLIM_INFINITY}, none{RLIM_INFINITY, RLIM_INFINITY};
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        Form->LogFiles->StartFile(folder.FilePath(file), "COM1");
+        const std::string line(1000, 'x');
+        // Batches go on arriving while the box is up and after it.
+        for (int i = 0; i < 20; ++i) {
+            Receive(line + "\n", line.size() + 2);
+            if (i == 9) WaitUntil([&] { return !Boxes.empty(); });
+        }
+        WaitUntil([] { return false; }, 300);
+        ::setrlimit(RLIMIT_FSIZE, &none);
+        ASSERT_EQ(Boxes.size(), 1u);
+        EXPECT_EQ(Boxes[0].Text, QString::fromLatin1(box).arg(folder.FilePath(file)));
+        EXPECT_FALSE(Form->LogFiles->LogToFile1->isChecked());
+        EXPECT_EQ(Form->Terminal.Size(), 20 * (line.size() + 2));
+    }
 }
 
 // ---- Losing the device
