@@ -71,6 +71,12 @@ TEST(Xymodem, ScriptedExchanges) {
         {"YMODEM send with its header", true, TProtocol::Ymodem,
          {{0, C, Blk(0, kSentHead)}, {10, A + C, Blk(1, kData.substr(0, 128))}, {15, A, Blk(2, kData.substr(128))},
           {20, A, E}, {30, N, E}, {40, A + C, Blk(0, "")}, {50, A, ""}}, TState::Done, ""},
+        {"YMODEM batch end unanswered (the receiver quit)", true, TProtocol::Ymodem,
+         {{0, C, "*"}, {10, A + C, "*"}, {15, A, "*"}, {20, A, E}, {30, A + C, Blk(0, "")}, {10030, "", ""}},
+         TState::Done, ""},
+        {"YMODEM batch end answered by the prompt", true, TProtocol::Ymodem,
+         {{0, C, "*"}, {10, A + C, "*"}, {15, A, "*"}, {20, A, E}, {30, A + C, Blk(0, "")}, {40, "$ ", ""}},
+         TState::Done, ""},
         {"CAN CAN from the receiver", true, TProtocol::Xmodem, {{0, N, "*"}, {10, "\x18\x18", ""}},
          TState::Cancelled, "Cancelled by the device"},
     };
