@@ -20,6 +20,7 @@
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/form3.h"
+#include "app/hex_dump.h"
 #include "app/log_text.h"
 #include "serial/xcomm.h"
 
@@ -174,6 +175,17 @@ void BM_LogTextMemory(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_LogTextMemory)->Arg(1)->Arg(100)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The hex dump takes every received batch, shown or not: its cost per byte at the default limit.
+void BM_HexDumpAppend(benchmark::State& state) {
+    const std::string batch(static_cast<std::size_t>(state.range(0)), 'x');
+    THexDump dump;
+    for (auto _ : state)
+        dump.Append(batch, THexDump::TClock::now());
+    benchmark::DoNotOptimize(dump.TotalBytes());
+    state.SetBytesProcessed(std::int64_t(state.iterations()) * state.range(0));
+}
+BENCHMARK(BM_HexDumpAppend)->Arg(64)->Arg(4096)->Arg(65536);
 
 } // namespace
 } // namespace qorvel

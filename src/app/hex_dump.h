@@ -4,6 +4,7 @@
 // are shown or copied, so appending stays cheap during a flood.
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,10 +26,10 @@ public:
     // Empty, offsets from 0 again.
     void Clear();
 
-    int RowCount() const noexcept { return int(FCount); }
+    int RowCount() const noexcept { return int((FCount + kBytesPerRow - 1) / kBytesPerRow); }
     // Rows dropped so far: the row numbering of Row(i) starts there.
     std::uint64_t DroppedRows() const noexcept { return FDropped; }
-    std::uint64_t TotalBytes() const noexcept;
+    std::uint64_t TotalBytes() const noexcept { return FDropped * kBytesPerRow + FCount; }
     // "00000010  41 42 ...  |AB..|", with "[2026-12-09 10:15:00.123] " before it when Stamped.
     std::string RowText(int Row, bool Stamped) const;
     // Characters of a full row while offsets fit in 8 digits (below 4 GiB).
@@ -39,19 +40,21 @@ public:
     std::string Text(int First, int Last, bool Stamped) const;
 
 private:
-    struct TRow {
-        std::uint8_t Bytes[kBytesPerRow];
-        std::uint8_t Count;
+    // The first row starting in one Append, and when that batch came: a row's stamp is the latest
+    // such record at or before it, so a flood costs one record per batch, not one per row.
+    struct TStamp {
+        std::uint64_t Row;
         TClock::time_point Arrived;
     };
-    TRow& At(std::size_t Row) { return FRows[(FHead + Row) % FRows.size()]; }
-    const TRow& At(std::size_t Row) const { return FRows[(FHead + Row) % FRows.size()]; }
-    TRow& NewRow(TClock::time_point Arrived);
+    std::size_t Capacity() const noexcept { return std::size_t(FMaxRows) * kBytesPerRow; }
+    std::uint8_t At(std::size_t Index) const { return FBytes[(FHead + Index) % FBytes.size()]; }
+    void DropRows(std::size_t Rows);
 
-    // A ring once full: FHead is the oldest row.
-    std::vector<TRow> FRows;
+    // Raw bytes, a ring once it holds the row limit: FHead is the oldest byte, always a row start.
+    std::vector<std::uint8_t> FBytes;
     std::size_t FHead = 0;
     std::size_t FCount = 0;
+    std::deque<TStamp> FStamps;
     std::uint64_t FDropped = 0;
     int FMaxRows;
 };

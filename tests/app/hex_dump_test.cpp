@@ -41,15 +41,50 @@ TEST(HexDump, RowsOffsetsAndLimit) {
     }
 }
 
+// A limited dump shows the last rows of an unlimited one, whatever the batches and limit changes.
+TEST(HexDump, RingKeepsTheNewestRowsAcrossBatchesAndLimitChanges) {
+    const struct {
+        std::vector<int> Batches; // sizes; a negative one sets the row limit instead
+        int MaxRows;
+    } cases[] = {
+        {{20, 20, 20, 20, 20}, 2}, {{4, 100}, 1}, {{7, 300, 5, 33}, 3},
+        {{50, -8, 70, -2, 9, -5, 40}, 4}, {{3, 13, 1, 15, 16, 17}, 2},
+    };
+    for (const auto& c : cases) {
+        THexDump limited(c.MaxRows), whole(1000);
+        std::string bytes;
+        for (const int size : c.Batches) {
+            if (size < 0) {
+                limited.SetMaxRows(-size);
+                continue;
+            }
+            std::string batch;
+            for (int i = 0; i < size; ++i)
+                batch += char('!' + (bytes.size() + batch.size()) % 90);
+            bytes += batch;
+            limited.Append(batch, {});
+            whole.Append(batch, {});
+        }
+        ASSERT_EQ(limited.TotalBytes(), bytes.size());
+        ASSERT_LE(limited.RowCount(), limited.MaxRows());
+        const int skip = whole.RowCount() - limited.RowCount();
+        EXPECT_EQ(limited.DroppedRows(), std::uint64_t(skip));
+        EXPECT_EQ(limited.Text(0, limited.RowCount() - 1, false), whole.Text(skip, whole.RowCount() - 1, false));
+    }
+}
+
 TEST(HexDump, EachRowIsStampedWithItsFirstByte) {
     THexDump dump;
     const auto first = THexDump::TClock::now(), second = first + std::chrono::milliseconds(1250);
     dump.Append(std::string(10, 'a'), first);
     dump.Append(std::string(10, 'b'), second); // ends the first row, starts the second
+    dump.Append(std::string(4, 'c'), second + std::chrono::seconds(1)); // within the second row
     for (int row = 0; row < 2; ++row)
         EXPECT_EQ(dump.RowText(row, true),
                   "[" + TSessionLog::TimeText(row ? second : first, true) + "] " + dump.RowText(row, false));
     EXPECT_EQ(int(dump.RowText(0, true).size()), THexDump::RowChars(true));
+    dump.SetMaxRows(1); // the kept row keeps its stamp
+    EXPECT_EQ(dump.RowText(0, true), "[" + TSessionLog::TimeText(second, true) + "] " + dump.RowText(0, false));
 }
 
 } // namespace
