@@ -458,15 +458,27 @@ void TForm1::CreateComponents(platform::TCommApi& Api) {
     Timer->setInterval(kTimerInterval);
     connect(Timer, &QTimer::timeout, this, Slot(this, &TForm1::TimerTimer));
     Timer->start();
+}
 
-    OpenDialog1 = Named(new QFileDialog(this), "OpenDialog1");
-    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
-    OpenDialog1->setFileMode(QFileDialog::ExistingFile);
-    SaveDialog1 = Named(new QFileDialog(this), "SaveDialog1");
-    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
-    SaveDialog1->setDefaultSuffix(QStringLiteral("log"));
-    SaveDialog1->setNameFilters(
-        {QStringLiteral("Log File (*.log)"), QStringLiteral("Text File (*.txt)"), QStringLiteral("*.* (*)")});
+// Both start in the folder the program was started in.
+QFileDialog* TForm1::OpenDialog() {
+    if (!OpenDialog1) {
+        OpenDialog1 = Named(new QFileDialog(this, {}, QDir::currentPath()), "OpenDialog1");
+        OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+        OpenDialog1->setFileMode(QFileDialog::ExistingFile);
+    }
+    return OpenDialog1;
+}
+
+QFileDialog* TForm1::SaveDialog() {
+    if (!SaveDialog1) {
+        SaveDialog1 = Named(new QFileDialog(this, {}, QDir::currentPath()), "SaveDialog1");
+        SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+        SaveDialog1->setDefaultSuffix(QStringLiteral("log"));
+        SaveDialog1->setNameFilters(
+            {QStringLiteral("Log File (*.log)"), QStringLiteral("Text File (*.txt)"), QStringLiteral("*.* (*)")});
+    }
+    return SaveDialog1;
 }
 
 void TForm1::ScaleLayout() {
@@ -532,8 +544,6 @@ void TForm1::FormShow() {
     ShowSettingsNotices();
     if (QFileInfo::exists(QString::fromLatin1(kPromptFile))) LoadPromptList(kPromptFile);
     Button1Click();
-    OpenDialog1->setDirectory(QDir::currentPath());
-    SaveDialog1->setDirectory(QDir::currentPath());
 }
 
 void TForm1::LoadPromptList(const std::string& FileName) {

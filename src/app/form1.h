@@ -145,8 +145,12 @@ public:
     // ---- Non-visual components
     std::unique_ptr<TXComm> COM;
     QTimer* Timer;
-    QFileDialog* OpenDialog1;
-    QFileDialog* SaveDialog1;
+    // Made on first use: a file dialog starts reading its folder as soon as it exists, which in a
+    // large start-up folder costs memory and processor time for a dialog that may never open.
+    QFileDialog* OpenDialog1 = nullptr;
+    QFileDialog* SaveDialog1 = nullptr;
+    QFileDialog* OpenDialog();
+    QFileDialog* SaveDialog();
     // The log of received text (the hidden "Terminal" memo of the reference form).
     TLogText Terminal;
     // File > Log to File... and the session log files (log_files.cpp).

@@ -44,7 +44,7 @@ void CommitCellEditor(TStringGrid* Grid) {
 // ---- Loading a script
 
 void TForm1::Button7Click() {
-    const std::optional<QString> chosen = ExecFileDialog(OpenDialog1);
+    const std::optional<QString> chosen = ExecFileDialog(OpenDialog());
     if (chosen) {
         Edit2->setText(*chosen);
         // The grid's own signals would run the row pick for every row added; it runs once below.

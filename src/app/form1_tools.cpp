@@ -47,7 +47,7 @@ std::optional<QString> TForm1::ExecFileDialog(QFileDialog* Dialog) {
 // ---- Prompt list
 
 void TForm1::Button4Click() {
-    const std::optional<QString> chosen = ExecFileDialog(OpenDialog1);
+    const std::optional<QString> chosen = ExecFileDialog(OpenDialog());
     if (!chosen || !QFileInfo::exists(*chosen)) return;
     LoadPromptList(QFile::encodeName(*chosen).toStdString());
 }
@@ -65,7 +65,7 @@ void TForm1::ComboBox4Change() {
 
 void TForm1::Button9Click() {
     // An existing file is replaced only after the dialog's usual question.
-    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, false);
+    SaveDialog()->setOption(QFileDialog::DontConfirmOverwrite, false);
     const std::optional<QString> chosen = ExecFileDialog(SaveDialog1);
     if (!chosen) return;
     // Raises when the file cannot be written, so nothing is cleared then.

@@ -36,15 +36,6 @@ TLogFiles::TLogFiles(QWidget* Window, QMenu* Menu, QAction* Before) : QObject(Wi
     // triggered, not toggled: only the operator's choice opens the dialog or ends the file.
     connect(LogToFile1, &QAction::triggered, this,
             Guarded([this](bool Checked) { LogToFile1Click(Checked); }));
-
-    LogDialog1 = new QFileDialog(Window);
-    LogDialog1->setObjectName(QStringLiteral("LogDialog1"));
-    LogDialog1->setWindowTitle(QStringLiteral("Log to File"));
-    LogDialog1->setAcceptMode(QFileDialog::AcceptSave);
-    LogDialog1->setDefaultSuffix(QStringLiteral("log"));
-    // An existing file is appended to or kept under a numbered name, never replaced: no question.
-    LogDialog1->setOption(QFileDialog::DontConfirmOverwrite, true);
-    LogDialog1->setNameFilters({QStringLiteral("Log File (*.log)"), QStringLiteral("*.* (*)")});
 }
 
 TLogFiles::~TLogFiles() {
@@ -90,6 +81,16 @@ void TLogFiles::LogToFile1Click(bool Checked) {
     LogToFile1->setChecked(false);
     const std::string folder = Folder();
     const std::string name = LogFileName(ToBytes(NameTemplate()), Port(), std::time(nullptr));
+    if (!LogDialog1) {
+        LogDialog1 = new QFileDialog(FWindow, {}, QFile::decodeName(QByteArray::fromStdString(folder)));
+        LogDialog1->setObjectName(QStringLiteral("LogDialog1"));
+        LogDialog1->setWindowTitle(QStringLiteral("Log to File"));
+        LogDialog1->setAcceptMode(QFileDialog::AcceptSave);
+        LogDialog1->setDefaultSuffix(QStringLiteral("log"));
+        // An existing file is appended to or kept under a numbered name, never replaced: no question.
+        LogDialog1->setOption(QFileDialog::DontConfirmOverwrite, true);
+        LogDialog1->setNameFilters({QStringLiteral("Log File (*.log)"), QStringLiteral("*.* (*)")});
+    }
     LogDialog1->setDirectory(QFile::decodeName(QByteArray::fromStdString(folder)));
     LogDialog1->selectFile(QFile::decodeName(QByteArray::fromStdString(folder + "/" + name)));
     QString chosen;

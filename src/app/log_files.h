@@ -29,7 +29,7 @@ public:
     void AttachSettings(TForm2* Settings);
 
     QAction* LogToFile1;
-    QFileDialog* LogDialog1;
+    QFileDialog* LogDialog1 = nullptr; // made on first use, like the window's file dialogs
 
     // `--log PATH`, before the start-up connect: PATH's fields are filled with Port and the time.
     // A file that cannot be created shows the error box and the program goes on without one.

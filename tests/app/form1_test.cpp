@@ -366,8 +366,10 @@ TEST_F(Form1Test, StartUpLoadsPromptListAndConnects) {
     EXPECT_EQ(Boxes[0].Text, "Connected to COM1");
     EXPECT_EQ(Form->Button1->text(), "Disconnect");
     EXPECT_TRUE(Port->IsOpen());
-    EXPECT_EQ(QDir(Form->OpenDialog1->directory()).canonicalPath(), QDir(folder.Path()).canonicalPath());
-    EXPECT_EQ(Form->SaveDialog1->directory(), Form->OpenDialog1->directory());
+    // The file dialogs are made when first needed, in the start-up folder.
+    EXPECT_EQ(Form->OpenDialog1, nullptr);
+    EXPECT_EQ(QDir(Form->OpenDialog()->directory()).canonicalPath(), QDir(folder.Path()).canonicalPath());
+    EXPECT_EQ(Form->SaveDialog()->directory(), Form->OpenDialog()->directory());
 }
 
 // ---- Connect / Disconnect
